@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the tool needs to build, run and test, when they are missing.
+# Usage: scripts/deps.sh   (as root it uses apt-get directly, otherwise sudo)
+set -euo pipefail
+
+packages=(
+    cmake g++ ninja-build pkg-config
+    qt6-base-dev qt6-webengine-dev qt6-multimedia-dev qt6-5compat-dev qt6-svg-dev libgl-dev
+    qt6-qpa-plugins
+    # Liberation Mono and Sans stand in for Courier New and MS Sans Serif; WenQuanYi draws Chinese.
+    fonts-liberation fonts-wqy-zenhei
+    # A virtual display and a screenshot tool for machines without a display.
+    xvfb xauth x11-utils imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing missing packages: ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then
+    SUDO=()
+else
+    SUDO=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${SUDO[@]}" apt-get update -q
+"${SUDO[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
