@@ -1,0 +1,15 @@
+#include "Clock.h"
+
+#include <chrono>
+
+quint32 SteadyClock::Milliseconds() const
+{
+    using namespace std::chrono;
+    return quint32(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+Clock &systemClock()
+{
+    static SteadyClock clock;
+    return clock;
+}
