@@ -3,6 +3,7 @@
 #include "Clock.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
@@ -12,12 +13,17 @@
 void WaitPumping(quint32 ms, const Clock &clock)
 {
     const quint32 start = clock.Milliseconds();
+    // The millisecond clock counts whole milliseconds, so its first tick may come at once; the
+    // deadline keeps the wait from ending up to a millisecond early in real time.
+    const QDeadlineTimer deadline(qint64(ms), Qt::PreciseTimer);
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     for (;;) {
         const quint32 elapsed = clock.Milliseconds() - start;
-        if (elapsed >= ms)
+        if (elapsed >= ms && deadline.hasExpired())
             return;
-        const quint32 remaining = ms - elapsed;
+        const quint32 remaining =
+            std::max<quint32>({elapsed < ms ? ms - elapsed : 0u,
+                               quint32(std::max<qint64>(deadline.remainingTime(), 0)), 1u});
 
         // A timer object on the stack: a single-shot timer left pending by a refused exec()
         // would fire into a later wait.
@@ -26,7 +32,9 @@ void WaitPumping(quint32 ms, const Clock &clock)
         timer.setTimerType(Qt::PreciseTimer);
         timer.setSingleShot(true);
         QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-        timer.start(int(std::min<quint32>(remaining, 24u * 3600 * 1000)));
+        // Long sleeps in the event loop overshoot by about a tenth of a percent here, so the
+        // wait sleeps in slices of at most 25 ms and checks the clock after each.
+        timer.start(int(std::min<quint32>(remaining, 25)));
         if (loop.exec() < 0) {
             // The application is quitting and refuses nested loops until the outer loop
             // unwinds; dispatch what is pending and sleep in short slices instead of spinning.
