@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// Process-wide language state: the catalogue column in use and the name stored as LanguageFlag.
+[[nodiscard]] int LanguageIndex();
+[[nodiscard]] QString LanguageName();
+
+// Reads the stored choice; a missing, unreadable or odd value leaves English.
+void LoadLanguage();
+
+// Sets both values and stores the name; a failed save still switches the language for this run.
+void SelectLanguage(int index, const QString &name);
+
+// Back to English without touching the store (for tests and a fresh start).
+void ResetLanguage();
+
+inline constexpr char LanguageOrganization[] = "KAVRO";
+inline constexpr char LanguageApplication[] = "LinkConfig";
+inline constexpr char LanguageKey[] = "LanguageFlag";
+inline constexpr char LanguageNameEnglish[] = "English";
+inline constexpr char LanguageNameGB[] = "ChineseGB";
+inline constexpr char LanguageNameBig5[] = "ChineseBIG5";
