@@ -11,7 +11,8 @@
 #include <cmath>
 #include <cstring>
 
-Q_LOGGING_CATEGORY(lcBeep, "velqa.beep")
+// Silence is reported only when asked for (QT_LOGGING_RULES="velqa.beep.info=true").
+Q_LOGGING_CATEGORY(lcBeep, "velqa.beep", QtWarningMsg)
 
 static constexpr int kFadeMs = 5;
 static constexpr int kPreferredRate = 44100;
