@@ -62,8 +62,8 @@ QByteArray ToneSamples(const QAudioFormat &format, int frequencyHz, int duration
     const int rate = format.sampleRate();
     const int channels = format.channelCount();
     const int bytesPerSample = format.bytesPerSample();
-    if (!format.isValid() || rate <= 0 || channels <= 0 || bytesPerSample <= 0 || frequencyHz <= 0
-        || durationMs <= 0)
+    if (!format.isValid() || rate <= 0 || channels <= 0 || bytesPerSample <= 0 ||
+        frequencyHz <= 0 || durationMs <= 0)
         return {};
 
     const qint64 frames = (qint64(rate) * durationMs + 500) / 1000;

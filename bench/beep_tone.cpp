@@ -43,7 +43,8 @@ int main(int argc, char *argv[])
         tone.Beep(t[0], t[1]);
         const double returnedMs = double(timer.nsecsElapsed()) / 1e6;
         const bool finished = WaitFor(tone, 5000);
-        std::printf("played %d Hz for %d ms: Beep() returned after %.2f ms, sink released after %lld ms%s\n",
+        std::printf("played %d Hz for %d ms: Beep() returned after %.2f ms, sink released after "
+                    "%lld ms%s\n",
                     t[0], t[1], returnedMs, static_cast<long long>(timer.elapsed()),
                     finished ? "" : " (did not finish)");
         std::printf("format: %d Hz, %d channel(s), %d bytes a sample\n", tone.format().sampleRate(),

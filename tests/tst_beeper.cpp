@@ -9,9 +9,11 @@
 
 Q_DECLARE_METATYPE(QAudioFormat::SampleFormat)
 
-static double SampleAt(const QByteArray &data, const QAudioFormat &format, qint64 frame, int channel)
+static double SampleAt(const QByteArray &data, const QAudioFormat &format, qint64 frame,
+                       int channel)
 {
-    const char *p = data.constData() + (frame * format.channelCount() + channel) * format.bytesPerSample();
+    const char *p =
+        data.constData() + (frame * format.channelCount() + channel) * format.bytesPerSample();
     switch (format.sampleFormat()) {
     case QAudioFormat::UInt8: {
         quint8 v;

@@ -27,23 +27,33 @@ void TestErrorBox::errorBoxText_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("shown");
 
-    QTest::newRow("no address") << "No address specified" << "No address specified.";
+    QTest::newRow("no address") << "No address specified"
+                                << "No address specified.";
     QTest::newRow("asynchronous error") << "Asynchronous socket error 10061"
                                         << "Asynchronous socket error 10061.";
     const QString apiError = "Windows socket error: Connection refused (111), on API 'connect'";
     QTest::newRow("ends with quote mark") << apiError << apiError;
     QTest::newRow("empty") << QString() << QString();
-    QTest::newRow("ends with full stop") << "Host not found." << "Host not found.";
-    QTest::newRow("ends with bracket") << "Connection refused (111)" << "Connection refused (111)";
-    QTest::newRow("ends with letter") << "Network unreachable" << "Network unreachable.";
-    QTest::newRow("ends with digit") << "error 7" << "error 7.";
-    QTest::newRow("non-ASCII last character") << QString::fromUtf8("连接失败")
-                                              << QString::fromUtf8("连接失败.");
-    QTest::newRow("comma sorts before") << "refused," << "refused,";
-    QTest::newRow("hyphen sorts before") << "refused -" << "refused -";
-    QTest::newRow("slash sorts after") << "path /" << "path /.";
-    QTest::newRow("trailing space") << "refused " << "refused ";
-    QTest::newRow("single letter") << "x" << "x.";
+    QTest::newRow("ends with full stop") << "Host not found."
+                                         << "Host not found.";
+    QTest::newRow("ends with bracket") << "Connection refused (111)"
+                                       << "Connection refused (111)";
+    QTest::newRow("ends with letter") << "Network unreachable"
+                                      << "Network unreachable.";
+    QTest::newRow("ends with digit") << "error 7"
+                                     << "error 7.";
+    QTest::newRow("non-ASCII last character")
+        << QString::fromUtf8("连接失败") << QString::fromUtf8("连接失败.");
+    QTest::newRow("comma sorts before") << "refused,"
+                                        << "refused,";
+    QTest::newRow("hyphen sorts before") << "refused -"
+                                         << "refused -";
+    QTest::newRow("slash sorts after") << "path /"
+                                       << "path /.";
+    QTest::newRow("trailing space") << "refused "
+                                    << "refused ";
+    QTest::newRow("single letter") << "x"
+                                   << "x.";
 }
 
 void TestErrorBox::errorBoxText()
@@ -120,7 +130,8 @@ void TestErrorBox::messageBoxLooksRightAndKeepsSocketsRunning()
         QTimer::singleShot(0, this, closeBox);
     });
     QTcpSocket client;
-    QTimer::singleShot(0, this, [&] { client.connectToHost(QHostAddress::LocalHost, server.serverPort()); });
+    QTimer::singleShot(0, this,
+                       [&] { client.connectToHost(QHostAddress::LocalHost, server.serverPort()); });
     QTimer safety;
     safety.setSingleShot(true);
     connect(&safety, &QTimer::timeout, this, [] {

@@ -50,9 +50,10 @@ private:
             status = "200 OK";
             body = "<html><head><title>Module page</title></head><body>serial 0001</body></html>";
         }
-        socket->write("HTTP/1.1 " + status + "\r\nContent-Type: text/html\r\nCache-Control: no-store\r\n"
-                      "Connection: close\r\nContent-Length: " + QByteArray::number(body.size())
-                      + "\r\n\r\n" + body);
+        socket->write("HTTP/1.1 " + status +
+                      "\r\nContent-Type: text/html\r\nCache-Control: no-store\r\n"
+                      "Connection: close\r\nContent-Length: " +
+                      QByteArray::number(body.size()) + "\r\n\r\n" + body);
         socket->disconnectFromHost();
     }
 
@@ -70,8 +71,7 @@ private slots:
     void webLocation_data();
     void webLocation();
     void engineIsPreparedBeforeItStarts();
-    void navigateLoadsThePage();
-    void refreshLoadsThePageAgain();
+    void navigateLoadsThenRefreshReloads();
     void emptyTextLoadsNothing_data();
     void emptyTextLoadsNothing();
     void unreachableAddressIsNotAnError();
@@ -83,14 +83,20 @@ void TestWebPane::webLocation_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("location");
 
-    QTest::newRow("bare address") << "127.0.0.1" << "http://127.0.0.1";
-    QTest::newRow("host and port") << "localhost:8080" << "http://localhost:8080";
+    QTest::newRow("bare address") << "127.0.0.1"
+                                  << "http://127.0.0.1";
+    QTest::newRow("host and port") << "localhost:8080"
+                                   << "http://localhost:8080";
     QTest::newRow("address, port and path") << "127.0.0.1:8080/index.htm"
                                             << "http://127.0.0.1:8080/index.htm";
-    QTest::newRow("full location") << "http://127.0.0.1/" << "http://127.0.0.1/";
-    QTest::newRow("surrounding spaces") << "  127.0.0.1 " << "http://127.0.0.1";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("only spaces") << "   " << "";
+    QTest::newRow("full location") << "http://127.0.0.1/"
+                                   << "http://127.0.0.1/";
+    QTest::newRow("surrounding spaces") << "  127.0.0.1 "
+                                        << "http://127.0.0.1";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("only spaces") << "   "
+                                 << "";
 }
 
 void TestWebPane::webLocation()
@@ -112,7 +118,7 @@ void TestWebPane::engineIsPreparedBeforeItStarts()
     QVERIFY(flags.contains("--disable-component-update"));
 }
 
-void TestWebPane::navigateLoadsThePage()
+void TestWebPane::navigateLoadsThenRefreshReloads()
 {
     PageServer server;
     QVERIFY(server.Listen());
@@ -128,21 +134,6 @@ void TestWebPane::navigateLoadsThePage()
     QCOMPARE(finished.first().first().toBool(), true);
     QTRY_COMPARE_WITH_TIMEOUT(view.title(), QString("Module page"), 10000);
     QCOMPARE(view.url(), QUrl(QString("http://127.0.0.1:%1/").arg(server.port())));
-    QCOMPARE(server.pageRequests(), 1);
-}
-
-void TestWebPane::refreshLoadsThePageAgain()
-{
-    PageServer server;
-    QVERIFY(server.Listen());
-    QWebEngineView view;
-    view.resize(400, 300);
-    view.show();
-    WebPane pane(&view);
-    QSignalSpy finished(&view, &QWebEngineView::loadFinished);
-
-    pane.Navigate(QString("127.0.0.1:%1").arg(server.port()));
-    QVERIFY(finished.wait(60000));
     QCOMPARE(server.pageRequests(), 1);
 
     pane.Refresh();
