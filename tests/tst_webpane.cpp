@@ -1,0 +1,211 @@
+#include "WebPane.h"
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QWebEngineView>
+#include <QtTest>
+
+#include <unistd.h>
+
+// Answers GET / with a small page titled "Module page" and counts those requests.
+class PageServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit PageServer(QObject *parent = nullptr) : QObject(parent)
+    {
+        connect(&m_server, &QTcpServer::newConnection, this, &PageServer::onNewConnection);
+    }
+
+    [[nodiscard]] bool Listen() { return m_server.listen(QHostAddress::LocalHost, 0); }
+    [[nodiscard]] quint16 port() const { return m_server.serverPort(); }
+    [[nodiscard]] int pageRequests() const { return m_pageRequests; }
+    [[nodiscard]] int connections() const { return m_connections; }
+
+private:
+    void onNewConnection()
+    {
+        while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+            ++m_connections;
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onRead(socket); });
+        }
+    }
+
+    void onRead(QTcpSocket *socket)
+    {
+        QByteArray &request = m_pending[socket];
+        request += socket->readAll();
+        if (!request.contains("\r\n\r\n"))
+            return;
+        const QList<QByteArray> requestLine = request.left(request.indexOf("\r\n")).split(' ');
+        m_pending.remove(socket);
+        const QByteArray path = requestLine.value(1);
+        QByteArray status = "404 Not Found";
+        QByteArray body = "<html><body>nothing here</body></html>";
+        if (path == "/") {
+            ++m_pageRequests;
+            status = "200 OK";
+            body = "<html><head><title>Module page</title></head><body>serial 0001</body></html>";
+        }
+        socket->write("HTTP/1.1 " + status +
+                      "\r\nContent-Type: text/html\r\nCache-Control: no-store\r\n"
+                      "Connection: close\r\nContent-Length: " +
+                      QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        socket->disconnectFromHost();
+    }
+
+    QTcpServer m_server;
+    QHash<QTcpSocket *, QByteArray> m_pending;
+    int m_pageRequests = 0;
+    int m_connections = 0;
+};
+
+class TestWebPane : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void webLocation_data();
+    void webLocation();
+    void engineIsPreparedBeforeItStarts();
+    void navigateLoadsThenRefreshReloads();
+    void emptyTextLoadsNothing_data();
+    void emptyTextLoadsNothing();
+    void unreachableAddressIsNotAnError();
+    void prepareKeepsUserFlags();
+};
+
+void TestWebPane::webLocation_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("location");
+
+    QTest::newRow("bare address") << "127.0.0.1"
+                                  << "http://127.0.0.1";
+    QTest::newRow("host and port") << "localhost:8080"
+                                   << "http://localhost:8080";
+    QTest::newRow("address, port and path") << "127.0.0.1:8080/index.htm"
+                                            << "http://127.0.0.1:8080/index.htm";
+    QTest::newRow("full location") << "http://127.0.0.1/"
+                                   << "http://127.0.0.1/";
+    QTest::newRow("surrounding spaces") << "  127.0.0.1 "
+                                        << "http://127.0.0.1";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("only spaces") << "   "
+                                 << "";
+}
+
+void TestWebPane::webLocation()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, location);
+    const QUrl url = WebLocation(typed);
+    QCOMPARE(url.toString(), location);
+    QCOMPARE(url.isEmpty(), location.isEmpty());
+}
+
+void TestWebPane::engineIsPreparedBeforeItStarts()
+{
+    // The application object already exists, so the library's start-up hook has run.
+    if (geteuid() == 0)
+        QVERIFY(qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"));
+    const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    QVERIFY(flags.contains("--disable-background-networking"));
+    QVERIFY(flags.contains("--disable-component-update"));
+}
+
+void TestWebPane::navigateLoadsThenRefreshReloads()
+{
+    PageServer server;
+    QVERIFY(server.Listen());
+    QWebEngineView view;
+    view.resize(400, 300);
+    view.show();
+    WebPane pane(&view);
+    QSignalSpy finished(&view, &QWebEngineView::loadFinished);
+
+    pane.Navigate(QString("127.0.0.1:%1").arg(server.port()));
+
+    QVERIFY(finished.wait(60000));
+    QCOMPARE(finished.first().first().toBool(), true);
+    QTRY_COMPARE_WITH_TIMEOUT(view.title(), QString("Module page"), 10000);
+    QCOMPARE(view.url(), QUrl(QString("http://127.0.0.1:%1/").arg(server.port())));
+    QCOMPARE(server.pageRequests(), 1);
+
+    pane.Refresh();
+    QTRY_COMPARE_WITH_TIMEOUT(server.pageRequests(), 2, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 30000);
+    QCOMPARE(finished.last().first().toBool(), true);
+    QCOMPARE(view.title(), QString("Module page"));
+}
+
+void TestWebPane::emptyTextLoadsNothing_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("empty") << "";
+    QTest::newRow("spaces") << "  ";
+}
+
+void TestWebPane::emptyTextLoadsNothing()
+{
+    QFETCH(QString, typed);
+    PageServer server;
+    QVERIFY(server.Listen());
+    QWebEngineView view;
+    view.show();
+    WebPane pane(&view);
+    QSignalSpy started(&view, &QWebEngineView::loadStarted);
+
+    pane.Navigate(typed);
+    pane.Refresh();
+
+    QVERIFY(!started.wait(1500));
+    QVERIFY(view.url().isEmpty());
+    QCOMPARE(server.connections(), 0);
+
+    WebPane detached(nullptr);
+    detached.Navigate("127.0.0.1");
+    detached.Refresh();
+}
+
+void TestWebPane::unreachableAddressIsNotAnError()
+{
+    quint16 closedPort = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        closedPort = probe.serverPort();
+    }
+    QWebEngineView view;
+    view.show();
+    WebPane pane(&view);
+    QSignalSpy finished(&view, &QWebEngineView::loadFinished);
+
+    pane.Navigate(QString("127.0.0.1:%1").arg(closedPort));
+    QVERIFY(finished.wait(60000));
+    QCOMPARE(finished.first().first().toBool(), false);
+    pane.Refresh();
+}
+
+void TestWebPane::prepareKeepsUserFlags()
+{
+    const QByteArray saved = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--user-flag  --disable-component-update");
+
+    PrepareWebEngine();
+    PrepareWebEngine();
+    const QByteArrayList flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").split(' ');
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", saved);
+
+    QCOMPARE(flags.count("--user-flag"), 1);
+    QCOMPARE(flags.count("--disable-component-update"), 1);
+    QCOMPARE(flags.count("--disable-background-networking"), 1);
+    QCOMPARE(flags.first(), QByteArray("--user-flag"));
+}
+
+QTEST_MAIN(TestWebPane)
+#include "tst_webpane.moc"

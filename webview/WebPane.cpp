@@ -1,0 +1,59 @@
+#include "WebPane.h"
+
+#include <QByteArrayList>
+#include <QCoreApplication>
+#include <QWebEngineView>
+
+#include <unistd.h>
+
+// Chromium otherwise checks for updates, fetches safe-browsing lists and the like on its own.
+static const char *const kQuietFlags[] = {
+    "--disable-background-networking",
+    "--disable-component-update",
+    "--disable-domain-reliability",
+    "--no-pings",
+};
+
+QUrl WebLocation(const QString &typedText)
+{
+    const QString text = typedText.trimmed();
+    if (text.isEmpty())
+        return {};
+    return QUrl::fromUserInput(text);
+}
+
+void PrepareWebEngine()
+{
+    if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").trimmed();
+    const QByteArrayList present = flags.split(' ');
+    for (const char *flag : kQuietFlags) {
+        if (present.contains(QByteArray(flag)))
+            continue;
+        if (!flags.isEmpty())
+            flags += ' ';
+        flags += flag;
+    }
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+}
+
+// Any program linking the pane gets a working engine, even one that forgets PrepareWebEngine().
+Q_COREAPP_STARTUP_FUNCTION(PrepareWebEngine)
+
+WebPane::WebPane(QWebEngineView *view) : m_view(view) {}
+
+void WebPane::Navigate(const QString &typedText)
+{
+    const QUrl location = WebLocation(typedText);
+    if (!m_view || location.isEmpty() || !location.isValid())
+        return;
+    m_view->load(location);
+}
+
+void WebPane::Refresh()
+{
+    if (m_view)
+        m_view->reload();
+}
