@@ -10,7 +10,7 @@ packages=(
     # Liberation Mono and Sans stand in for Courier New and MS Sans Serif; WenQuanYi draws Chinese.
     fonts-liberation fonts-wqy-zenhei
     # A virtual display and a screenshot tool for machines without a display.
-    xvfb xauth x11-utils imagemagick
+    xvfb xauth x11-utils imagemagick xdotool
 )
 
 missing=()
