@@ -68,21 +68,25 @@ int main(int argc, char *argv[])
     option("card", "Card number the reader reports, 8 digits.", "digits", "04172635");
     option("no-card", "The reader reports that no card is present.");
     option("silent", "Fault: accept connections and commands, never answer.");
-    option("answer-only", "Fault: answer only these requests, comma separated "
-                          "(S01,V01,G01..G08,F01..F08,READER,LOOP); others get no answer.",
+    option("answer-only",
+           "Fault: answer only these requests, comma separated "
+           "(S01,V01,G01..G08,F01..F08,READER,LOOP); others get no answer.",
            "names");
     option("short-replies", "Fault: every reply is cut to 5 characters.");
     option("split-gap", "Fault: every reply goes out in two writes, this many ms apart.", "ms");
     option("delay", "Fault: every reply waits this many ms.", "ms");
-    option("unsolicited", "Fault: send unrequested bytes every this many ms.", "ms");
+    option("unsolicited", "Fault: send \"QMK\" 0x07 \"NOISE\" 0x0D unasked every this many ms.",
+           "ms");
     option("close-after", "Fault: close the connection after this many commands.", "n");
     option("reset-after", "Fault: reset (RST) the connection after this many commands.", "n");
-    option("flood", "Fault: send 1 MiB of random bytes on connect or as every reply.",
+    option("flood",
+           "Fault: send a flood of random bytes (--flood-bytes) on connect or "
+           "instead of every reply.",
            "connect|reply");
-    option("flood-bytes", "Size of the flood in bytes.", "bytes", "1048576");
+    option("flood-bytes", "Size of the flood in bytes (1 MiB by default).", "bytes", "1048576");
     option("garbage", "Fault: every reply is replaced by random bytes of its length.");
-    option("refuse-for",
-           "Fault: refuse connections for this many ms after start (0: for ever).", "ms");
+    option("refuse-for", "Fault: refuse connections for this many ms after start (0: for ever).",
+           "ms");
     option("verbose", "Print connections and every command handled.");
     parser.process(app);
 
@@ -201,11 +205,10 @@ int main(int argc, char *argv[])
             std::printf("velqa-sim: client disconnected\n");
             std::fflush(stdout);
         });
-        QObject::connect(&module, &SimModule::commandHandled, &module,
-                         [](const QByteArray &name) {
-                             std::printf("velqa-sim: %s\n", name.constData());
-                             std::fflush(stdout);
-                         });
+        QObject::connect(&module, &SimModule::commandHandled, &module, [](const QByteArray &name) {
+            std::printf("velqa-sim: %s\n", name.constData());
+            std::fflush(stdout);
+        });
     }
     return QCoreApplication::exec();
 }

@@ -1,8 +1,10 @@
 #include "simframe.h"
 
 static const QByteArray kFramePrefix = QByteArrayLiteral("QMK\x0F");
-static constexpr qsizetype kShortFrameLength = 10; // "QMK" 0x0F, 3 command letters, 2 hex digits, CR
-static constexpr qsizetype kWriteFrameLength = 42; // as above with 32 slot characters after the command
+static constexpr qsizetype kShortFrameLength =
+    10; // "QMK" 0x0F, 3 command letters, 2 hex digits, CR
+static constexpr qsizetype kWriteFrameLength =
+    42; // as above with 32 slot characters after the command
 
 static bool isSlotCommand(const QByteArray &name, char letter)
 {
@@ -59,8 +61,9 @@ static qsizetype takeFrame(const QByteArray &buffer, bool flush, SimRequest *req
     if (digits != SimFrame::hexByte(SimFrame::checksum(text))) {
         return length;
     }
-    const bool known = (letter == 'F') ? isSlotCommand(name, 'F')
-                                       : (name == "S01" || name == "V01" || isSlotCommand(name, 'G'));
+    const bool known = (letter == 'F')
+                           ? isSlotCommand(name, 'F')
+                           : (name == "S01" || name == "V01" || isSlotCommand(name, 'G'));
     if (known) {
         request->kind = SimRequestKind::Command;
         request->name = name;
@@ -71,7 +74,7 @@ static qsizetype takeFrame(const QByteArray &buffer, bool flush, SimRequest *req
 
 // A raw message is recognised only when it matches byte for byte; a prefix of it waits for more.
 static qsizetype takeRaw(const QByteArray &buffer, bool flush, SimRequest *request,
-                  const QByteArray &expected, SimRequestKind kind, const char *name)
+                         const QByteArray &expected, SimRequestKind kind, const char *name)
 {
     if (buffer.startsWith(expected)) {
         request->kind = kind;
@@ -119,8 +122,7 @@ qsizetype SimFrame::take(const QByteArray &buffer, bool flush, SimRequest *reque
 
 QByteArray SimFrame::reply(const QByteArray &data)
 {
-    return QByteArrayLiteral("QMK") + ReplyMark + data + hexByte(checksum(data, 0x06)) +
-           Terminator;
+    return QByteArrayLiteral("QMK") + ReplyMark + data + hexByte(checksum(data, 0x06)) + Terminator;
 }
 
 QByteArray SimFrame::nak()

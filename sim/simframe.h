@@ -16,7 +16,8 @@ struct SimRequest
     QByteArray raw;
 };
 
-// Framing and reply building of the simulated module, kept free of sockets so it can be tested alone.
+// Framing and reply building of the simulated module, kept free of sockets so it can be tested
+// alone.
 class SimFrame
 {
 public:

@@ -339,8 +339,7 @@ void SimModule::queue(const QByteArray &bytes, AfterSend after)
 
 void SimModule::sendNext()
 {
-    if (m_outbox.isEmpty() || !m_client ||
-        m_client->state() != QAbstractSocket::ConnectedState) {
+    if (m_outbox.isEmpty() || !m_client || m_client->state() != QAbstractSocket::ConnectedState) {
         m_stage = SendStage::Idle;
         return;
     }

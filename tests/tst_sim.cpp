@@ -125,28 +125,27 @@ void TestSim::frameTake_data()
     const QByteArray writeOne = frameOf("F01" + QByteArray(32, '*'));
     QTest::newRow("serial") << frameOf("S01") << false << 10 << SimRequestKind::Command
                             << QByteArray("S01");
-    QTest::newRow("serial then more") << frameOf("S01") + "QMK" << false << 10
-                                      << SimRequestKind::Command << QByteArray("S01");
-    QTest::newRow("slot write, 42 bytes") << writeOne << false << 42 << SimRequestKind::Command
-                                          << QByteArray("F01");
+    QTest::newRow("serial then more")
+        << frameOf("S01") + "QMK" << false << 10 << SimRequestKind::Command << QByteArray("S01");
+    QTest::newRow("slot write, 42 bytes")
+        << writeOne << false << 42 << SimRequestKind::Command << QByteArray("F01");
     QTest::newRow("slot data holding CR") << frameOf("F02" + QByteArray(31, 'a') + '\r') << false
                                           << 42 << SimRequestKind::Command << QByteArray("F02");
-    QTest::newRow("half a frame waits") << frameOf("S01").left(6) << false << 0
-                                        << SimRequestKind::Bad << QByteArray();
-    QTest::newRow("half a write waits") << writeOne.left(30) << false << 0 << SimRequestKind::Bad
-                                        << QByteArray();
+    QTest::newRow("half a frame waits")
+        << frameOf("S01").left(6) << false << 0 << SimRequestKind::Bad << QByteArray();
+    QTest::newRow("half a write waits")
+        << writeOne.left(30) << false << 0 << SimRequestKind::Bad << QByteArray();
     QTest::newRow("short write flushed") << frameOf("F01" + QByteArray(10, '*')) << true << 20
                                          << SimRequestKind::Bad << QByteArray();
     QTest::newRow("short write waits") << frameOf("F01" + QByteArray(10, '*')) << false << 0
                                        << SimRequestKind::Bad << QByteArray();
     QTest::newRow("bad checksum") << QByteArray("QMK\x0FS015E\r") << false << 10
                                   << SimRequestKind::Bad << QByteArray();
-    QTest::newRow("lowercase checksum") << QByteArray("QMK\x0FS015d\r") << false << 10
-                                        << SimRequestKind::Bad << QByteArray();
-    QTest::newRow("slot 9") << frameOf("G09") << false << 10 << SimRequestKind::Bad
-                            << QByteArray();
-    QTest::newRow("unknown letter") << frameOf("X01") << false << 10 << SimRequestKind::Bad
-                                    << QByteArray();
+    QTest::newRow("lowercase checksum")
+        << QByteArray("QMK\x0FS015d\r") << false << 10 << SimRequestKind::Bad << QByteArray();
+    QTest::newRow("slot 9") << frameOf("G09") << false << 10 << SimRequestKind::Bad << QByteArray();
+    QTest::newRow("unknown letter")
+        << frameOf("X01") << false << 10 << SimRequestKind::Bad << QByteArray();
     QTest::newRow("too long") << frameOf("S012") << false << 11 << SimRequestKind::Bad
                               << QByteArray();
     QTest::newRow("wrong mark") << QByteArray("QMK\x0ES015D\r") << false << 10
@@ -157,12 +156,12 @@ void TestSim::frameTake_data()
                                  << QByteArray();
     QTest::newRow("loop") << kLoopMessage << false << 15 << SimRequestKind::Loop
                           << QByteArray("LOOP");
-    QTest::newRow("loop without zero") << QByteArray("Loop Test Ok.\r") << false << 14
-                                       << SimRequestKind::Bad << QByteArray();
+    QTest::newRow("loop without zero")
+        << QByteArray("Loop Test Ok.\r") << false << 14 << SimRequestKind::Bad << QByteArray();
     QTest::newRow("noise line") << QByteArray("hello\rS") << false << 6 << SimRequestKind::Bad
                                 << QByteArray();
-    QTest::newRow("noise without CR") << QByteArray("hello") << true << 0 << SimRequestKind::Bad
-                                      << QByteArray();
+    QTest::newRow("noise without CR")
+        << QByteArray("hello") << true << 0 << SimRequestKind::Bad << QByteArray();
 }
 
 void TestSim::frameTake()
@@ -222,10 +221,11 @@ void TestSim::readCommands()
     for (int n = 1; n <= 8; ++n) {
         m_module->setSlotData(n, "slot " + QByteArray::number(n) + " of eight");
     }
-    QByteArray field = command == "S01"   ? QByteArray("AB123456")
-                       : command == "V01" ? QByteArray("07.02-13")
-                                          : ("slot " + QByteArray::number(slot) + " of eight")
-                                                .leftJustified(32, ' ');
+    QByteArray field =
+        command == "S01" ? QByteArray("AB123456")
+        : command == "V01"
+            ? QByteArray("07.02-13")
+            : ("slot " + QByteArray::number(slot) + " of eight").leftJustified(32, ' ');
 
     Client client;
     QVERIFY(client.open(m_module->port()));
@@ -296,7 +296,8 @@ void TestSim::requestSplitAcrossReads()
     Client client;
     QVERIFY(client.open(m_module->port()));
     QSignalSpy pieces(m_module, &SimModule::bytesReceived);
-    const QByteArray frame = frameOf("F04" + QByteArray("split over several reads").leftJustified(32));
+    const QByteArray frame =
+        frameOf("F04" + QByteArray("split over several reads").leftJustified(32));
     for (qsizetype at = 0; at < frame.size(); at += 9) {
         client.send(frame.mid(at, 9));
         QVERIFY(pieces.wait(10000));

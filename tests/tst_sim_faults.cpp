@@ -96,8 +96,7 @@ public:
             data += read;
         }
     }
-    template<typename Condition>
-    bool waitUntil(Condition condition, int timeoutMs = 10000)
+    template <typename Condition> bool waitUntil(Condition condition, int timeoutMs = 10000)
     {
         return QTest::qWaitFor(
             [&] {
@@ -147,22 +146,22 @@ void TestSimFaults::faults_data()
     f = {};
     f.silent = true;
     QTest::newRow("silent") << f << serial << Expect::Nothing << QByteArray() << 0;
-    QTest::newRow("silent, bad frame") << f << QByteArray("QMK\x0FS0100\r") << Expect::Nothing
-                                       << QByteArray() << 0;
+    QTest::newRow("silent, bad frame")
+        << f << QByteArray("QMK\x0FS0100\r") << Expect::Nothing << QByteArray() << 0;
 
     f = {};
     f.answerOnly = {"S01", "V01"};
     QTest::newRow("answer some: S01") << f << serial << Expect::Exactly << serialReply << 0;
-    QTest::newRow("answer some: V01") << f << frameOf("V01") << Expect::Exactly << versionReply
-                                      << 0;
-    QTest::newRow("answer some: G01 unanswered") << f << frameOf("G01") << Expect::Nothing
-                                                 << QByteArray() << 0;
-    QTest::newRow("answer some: F01 unanswered") << f << frameOf("F01" + QByteArray(32, '*'))
-                                                 << Expect::Nothing << QByteArray() << 0;
-    QTest::newRow("answer some: reader unanswered") << f << kReaderRequest << Expect::Nothing
-                                                    << QByteArray() << 0;
-    QTest::newRow("answer some: in turn") << f << frameOf("G02") + serial + frameOf("G03")
-                                          << Expect::Exactly << serialReply << 0;
+    QTest::newRow("answer some: V01")
+        << f << frameOf("V01") << Expect::Exactly << versionReply << 0;
+    QTest::newRow("answer some: G01 unanswered")
+        << f << frameOf("G01") << Expect::Nothing << QByteArray() << 0;
+    QTest::newRow("answer some: F01 unanswered")
+        << f << frameOf("F01" + QByteArray(32, '*')) << Expect::Nothing << QByteArray() << 0;
+    QTest::newRow("answer some: reader unanswered")
+        << f << kReaderRequest << Expect::Nothing << QByteArray() << 0;
+    QTest::newRow("answer some: in turn")
+        << f << frameOf("G02") + serial + frameOf("G03") << Expect::Exactly << serialReply << 0;
 
     f = {};
     f.shortReplies = true;
@@ -179,25 +178,24 @@ void TestSimFaults::faults_data()
     f = {};
     f.delayMs = 400;
     QTest::newRow("delayed") << f << serial << Expect::Exactly << serialReply << 0;
-    QTest::newRow("delayed keeps order") << f << serial + frameOf("V01") << Expect::Exactly
-                                         << serialReply + versionReply << 0;
+    QTest::newRow("delayed keeps order")
+        << f << serial + frameOf("V01") << Expect::Exactly << serialReply + versionReply << 0;
 
     f = {};
     f.unsolicitedMs = 40;
     f.unsolicitedBytes = "\x01unasked\r";
-    QTest::newRow("unsolicited") << f << QByteArray() << Expect::Repeats
-                                 << f.unsolicitedBytes << 3;
+    QTest::newRow("unsolicited") << f << QByteArray() << Expect::Repeats << f.unsolicitedBytes << 3;
 
     f = {};
     f.closeAfter = 1;
-    QTest::newRow("close after 1") << f << serial + frameOf("V01") << Expect::Closed
-                                   << serialReply << 0;
+    QTest::newRow("close after 1")
+        << f << serial + frameOf("V01") << Expect::Closed << serialReply << 0;
     f.closeAfter = 3;
     QTest::newRow("close after 3") << f << serial + frameOf("V01") + serial << Expect::Closed
                                    << serialReply + versionReply + serialReply << 0;
     f.silent = true;
-    QTest::newRow("silent, close after 3") << f << serial + serial + serial << Expect::Closed
-                                           << QByteArray() << 0;
+    QTest::newRow("silent, close after 3")
+        << f << serial + serial + serial << Expect::Closed << QByteArray() << 0;
 
     f = {};
     f.resetAfter = 2;
@@ -209,8 +207,8 @@ void TestSimFaults::faults_data()
 
     f = {};
     f.flood = SimFlood::OnConnect;
-    QTest::newRow("flood on connect") << f << QByteArray() << Expect::Size << QByteArray()
-                                      << 1024 * 1024;
+    QTest::newRow("flood on connect")
+        << f << QByteArray() << Expect::Size << QByteArray() << 1024 * 1024;
     f.flood = SimFlood::AsReply;
     QTest::newRow("flood as reply") << f << serial << Expect::Size << QByteArray() << 1024 * 1024;
     f.floodBytes = 1000;
@@ -218,13 +216,14 @@ void TestSimFaults::faults_data()
 
     f = {};
     f.garbageReplies = true;
-    QTest::newRow("garbage") << f << serial << Expect::Size << serialReply << int(serialReply.size());
+    QTest::newRow("garbage") << f << serial << Expect::Size << serialReply
+                             << int(serialReply.size());
     QTest::newRow("garbage slot") << f << frameOf("G01") << Expect::Size << QByteArray() << 39;
 
     f = {};
     f.refuseConnections = true;
-    QTest::newRow("refused, then listening again") << f << serial << Expect::Refused
-                                                   << serialReply << 0;
+    QTest::newRow("refused, then listening again")
+        << f << serial << Expect::Refused << serialReply << 0;
 }
 
 void TestSimFaults::faults()
