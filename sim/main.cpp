@@ -1,0 +1,214 @@
+#include "simmodule.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+static const char kDescription[] =
+    "A simulated VELQA module for tests and demonstrations, on loopback addresses only.\n"
+    "\n"
+    "Commands arrive as \"QMK\" 0x0F, the command text, two uppercase hex digits of the\n"
+    "checksum (0x0F xor every command byte) and 0x0D. S01 (serial), V01 (version) and\n"
+    "G01..G08 (slot read) are answered with \"QMK\" 0x06, the data (characters 5..12, or\n"
+    "5..36 for a slot), two hex digits of 0x06 xor every data byte, and 0x0D. F01..F08\n"
+    "followed by exactly 32 characters store the slot and are answered with \"QMK\" 0x06,\n"
+    "the command name, checksum and 0x0D.\n"
+    "A bad checksum, an unknown command or a frame of the wrong length is answered with\n"
+    "the 5 bytes \"QMK\" 0x15 0x0D.\n"
+    "The reader request 09 41 30 31 46 30 46 0D is answered with 0x09 \"A0100\", the card\n"
+    "number (characters 7..14), checksum and 0x0D (17 bytes), or with 0x09 \"A01NC\",\n"
+    "checksum and 0x0D (9 bytes) when no card is present. The loop message\n"
+    "\"Loop Test Ok.\" 0x00 0x0D is echoed unchanged.\n"
+    "The web page shows the serial number, version and slots, on any path.";
+
+static void fail(const QString &message)
+{
+    std::fprintf(stderr, "velqa-sim: %s\n", qPrintable(message));
+    std::exit(2);
+}
+
+static int number(const QCommandLineParser &parser, const QString &name, int minimum, int maximum)
+{
+    bool ok = false;
+    const int value = parser.value(name).toInt(&ok);
+    if (!ok || value < minimum || value > maximum) {
+        fail(QStringLiteral("--%1 wants a number from %2 to %3, not \"%4\"")
+                 .arg(name)
+                 .arg(minimum)
+                 .arg(maximum)
+                 .arg(parser.value(name)));
+    }
+    return value;
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("velqa-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(kDescription));
+    parser.addHelpOption();
+    const auto option = [&parser](const QString &name, const QString &help,
+                                  const QString &valueName = QString(),
+                                  const QString &defaultValue = QString()) {
+        parser.addOption(QCommandLineOption(name, help, valueName, defaultValue));
+    };
+    option("address", "Loopback address to listen on; any other address is refused.", "address",
+           "127.0.0.1");
+    option("port", "Module port (0: any free port, printed at start).", "port", "5003");
+    option("http-port", "Web page port (0: any free port).", "port", "8080");
+    option("no-http", "Serve no web page.");
+    option("serial", "Serial number, 8 characters.", "text", "VQ240817");
+    option("version-text", "Firmware version, 8 characters.", "text", "03.21-01");
+    option("slot", "Slot content, as N=TEXT (N from 1 to 8); may be repeated.", "n=text");
+    option("card", "Card number the reader reports, 8 digits.", "digits", "04172635");
+    option("no-card", "The reader reports that no card is present.");
+    option("silent", "Fault: accept connections and commands, never answer.");
+    option("answer-only",
+           "Fault: answer only these requests, comma separated "
+           "(S01,V01,G01..G08,F01..F08,READER,LOOP); others get no answer.",
+           "names");
+    option("short-replies", "Fault: every reply is cut to 5 characters.");
+    option("split-gap", "Fault: every reply goes out in two writes, this many ms apart.", "ms");
+    option("delay", "Fault: every reply waits this many ms.", "ms");
+    option("unsolicited", "Fault: send \"QMK\" 0x07 \"NOISE\" 0x0D unasked every this many ms.",
+           "ms");
+    option("close-after", "Fault: close the connection after this many commands.", "n");
+    option("reset-after", "Fault: reset (RST) the connection after this many commands.", "n");
+    option("flood",
+           "Fault: send a flood of random bytes (--flood-bytes) on connect or "
+           "instead of every reply.",
+           "connect|reply");
+    option("flood-bytes", "Size of the flood in bytes (1 MiB by default).", "bytes", "1048576");
+    option("garbage", "Fault: every reply is replaced by random bytes of its length.");
+    option("refuse-for", "Fault: refuse connections for this many ms after start (0: for ever).",
+           "ms");
+    option("verbose", "Print connections and every command handled.");
+    parser.process(app);
+
+    QString addressText = parser.value("address");
+    if (addressText == QLatin1String("localhost")) {
+        addressText = QStringLiteral("127.0.0.1");
+    }
+    const QHostAddress address(addressText);
+    if (address.isNull() || !address.isLoopback()) {
+        fail(QStringLiteral("refusing to listen on \"%1\": only loopback addresses "
+                            "(127.0.0.0/8, ::1) are allowed")
+                 .arg(parser.value("address")));
+    }
+
+    SimModule module;
+    module.setSerialNumber(parser.value("serial").toLatin1());
+    module.setFirmwareVersion(parser.value("version-text").toLatin1());
+    if (!module.setCardNumber(parser.value("card").toLatin1())) {
+        fail(QStringLiteral("--card wants 8 digits, not \"%1\"").arg(parser.value("card")));
+    }
+    module.setNoCard(parser.isSet("no-card"));
+    const QStringList slotValues = parser.values("slot");
+    for (const QString &slotValue : slotValues) {
+        const qsizetype equals = slotValue.indexOf(QLatin1Char('='));
+        const int slot = equals == 1 ? slotValue.left(1).toInt() : 0;
+        if (slot < 1 || slot > 8) {
+            fail(QStringLiteral("--slot wants N=TEXT with N from 1 to 8, not \"%1\"")
+                     .arg(slotValue));
+        }
+        module.setSlotData(slot, slotValue.mid(equals + 1).toLatin1());
+    }
+
+    SimFaults faults;
+    faults.silent = parser.isSet("silent");
+    const QStringList names = parser.value("answer-only").split(',', Qt::SkipEmptyParts);
+    for (const QString &name : names) {
+        faults.answerOnly.insert(name.trimmed().toUpper().toLatin1());
+    }
+    faults.shortReplies = parser.isSet("short-replies");
+    if (parser.isSet("split-gap")) {
+        faults.splitGapMs = number(parser, "split-gap", 0, 600000);
+    }
+    if (parser.isSet("delay")) {
+        faults.delayMs = number(parser, "delay", 0, 600000);
+    }
+    if (parser.isSet("unsolicited")) {
+        faults.unsolicitedMs = number(parser, "unsolicited", 1, 600000);
+    }
+    if (parser.isSet("close-after")) {
+        faults.closeAfter = number(parser, "close-after", 1, 1000000);
+    }
+    if (parser.isSet("reset-after")) {
+        faults.resetAfter = number(parser, "reset-after", 1, 1000000);
+    }
+    if (parser.isSet("flood")) {
+        const QString when = parser.value("flood");
+        if (when == QLatin1String("connect")) {
+            faults.flood = SimFlood::OnConnect;
+        } else if (when == QLatin1String("reply")) {
+            faults.flood = SimFlood::AsReply;
+        } else {
+            fail(QStringLiteral("--flood wants \"connect\" or \"reply\", not \"%1\"").arg(when));
+        }
+    }
+    faults.floodBytes = number(parser, "flood-bytes", 1, 256 * 1024 * 1024);
+    faults.garbageReplies = parser.isSet("garbage");
+
+    const int port = number(parser, "port", 0, 65535);
+    if (!module.listen(address, static_cast<quint16>(port))) {
+        fail(QStringLiteral("cannot listen on %1:%2: %3")
+                 .arg(address.toString())
+                 .arg(port)
+                 .arg(module.errorString()));
+    }
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QStringLiteral("[%1]").arg(address.toString())
+                             : address.toString();
+    std::printf("velqa-sim: module on %s:%u\n", qPrintable(host), unsigned(module.port()));
+    if (!parser.isSet("no-http")) {
+        const int httpPort = number(parser, "http-port", 0, 65535);
+        if (!module.listenHttp(address, static_cast<quint16>(httpPort))) {
+            fail(QStringLiteral("cannot listen on %1:%2: %3")
+                     .arg(address.toString())
+                     .arg(httpPort)
+                     .arg(module.errorString()));
+        }
+        std::printf("velqa-sim: web page on http://%s:%u/\n", qPrintable(host),
+                    unsigned(module.httpPort()));
+    }
+
+    if (parser.isSet("refuse-for")) {
+        const int refuseMs = number(parser, "refuse-for", 0, 86400000);
+        faults.refuseConnections = true;
+        std::printf("velqa-sim: refusing connections %s\n",
+                    refuseMs > 0 ? qPrintable(QStringLiteral("for %1 ms").arg(refuseMs))
+                                 : "until stopped");
+        if (refuseMs > 0) {
+            QTimer::singleShot(refuseMs, &module, [&module] {
+                SimFaults cleared = module.faults();
+                cleared.refuseConnections = false;
+                module.setFaults(cleared);
+                std::printf("velqa-sim: accepting connections again\n");
+                std::fflush(stdout);
+            });
+        }
+    }
+    module.setFaults(faults);
+    std::fflush(stdout);
+
+    if (parser.isSet("verbose")) {
+        QObject::connect(&module, &SimModule::clientConnected, &module, [] {
+            std::printf("velqa-sim: client connected\n");
+            std::fflush(stdout);
+        });
+        QObject::connect(&module, &SimModule::clientDisconnected, &module, [] {
+            std::printf("velqa-sim: client disconnected\n");
+            std::fflush(stdout);
+        });
+        QObject::connect(&module, &SimModule::commandHandled, &module, [](const QByteArray &name) {
+            std::printf("velqa-sim: %s\n", name.constData());
+            std::fflush(stdout);
+        });
+    }
+    return QCoreApplication::exec();
+}

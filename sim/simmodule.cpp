@@ -1,0 +1,426 @@
+#include "simmodule.h"
+
+#include "simframe.h"
+
+#include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <cstring>
+#include <vector>
+
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#endif
+
+// An incomplete request that stops growing for this long is judged on what has arrived.
+static constexpr int kStallMs = 300;
+// Input without any terminator is thrown away once it grows this large.
+static constexpr qsizetype kInputLimit = 64 * 1024;
+
+static QByteArray randomBytes(qint64 count)
+{
+    std::vector<quint32> words(static_cast<size_t>((count + 3) / 4));
+    QRandomGenerator::global()->fillRange(words.data(), static_cast<qsizetype>(words.size()));
+    QByteArray bytes(static_cast<qsizetype>(count), Qt::Uninitialized);
+    std::memcpy(bytes.data(), words.data(), static_cast<size_t>(count));
+    return bytes;
+}
+
+SimModule::SimModule(QObject *parent) : QObject(parent)
+{
+    for (int slot = 1; slot <= SimFrame::SlotCount; ++slot) {
+        m_slots.append(SimFrame::fitted("Slot " + QByteArray::number(slot) + " factory data",
+                                        SimFrame::SlotWidth));
+    }
+    m_stallTimer.setSingleShot(true);
+    m_stallTimer.setInterval(kStallMs);
+    connect(&m_stallTimer, &QTimer::timeout, this, [this] { parseInput(true); });
+    m_sendTimer.setSingleShot(true);
+    m_sendTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_sendTimer, &QTimer::timeout, this, &SimModule::onSendTimer);
+    m_unsolicitedTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_unsolicitedTimer, &QTimer::timeout, this, [this] {
+        if (m_client && m_client->state() == QAbstractSocket::ConnectedState) {
+            m_client->write(m_faults.unsolicitedBytes);
+        }
+    });
+}
+
+SimModule::~SimModule()
+{
+    // The sockets are deleted with their servers after this object has stopped being a SimModule.
+    const auto sockets = findChildren<QTcpSocket *>();
+    for (QTcpSocket *socket : sockets) {
+        socket->disconnect(this);
+    }
+}
+
+bool SimModule::listen(const QHostAddress &address, quint16 port)
+{
+    if (!address.isLoopback()) {
+        m_errorString = QStringLiteral("refusing to listen on %1: not a loopback address")
+                            .arg(address.toString());
+        return false;
+    }
+    if (!m_server) {
+        m_server = new QTcpServer(this);
+        connect(m_server, &QTcpServer::newConnection, this, &SimModule::onNewConnection);
+    }
+    m_server->close();
+    if (!m_server->listen(address, port)) {
+        m_errorString = m_server->errorString();
+        return false;
+    }
+    m_address = address;
+    m_port = m_server->serverPort();
+    applyRefusal();
+    return true;
+}
+
+bool SimModule::listenHttp(const QHostAddress &address, quint16 port)
+{
+    if (!address.isLoopback()) {
+        m_errorString = QStringLiteral("refusing to listen on %1: not a loopback address")
+                            .arg(address.toString());
+        return false;
+    }
+    if (!m_http) {
+        m_http = new QTcpServer(this);
+        connect(m_http, &QTcpServer::newConnection, this, &SimModule::onHttpConnection);
+    }
+    m_http->close();
+    if (!m_http->listen(address, port)) {
+        m_errorString = m_http->errorString();
+        return false;
+    }
+    return true;
+}
+
+quint16 SimModule::httpPort() const
+{
+    return m_http ? m_http->serverPort() : 0;
+}
+
+bool SimModule::isListening() const
+{
+    return m_server && m_server->isListening();
+}
+
+void SimModule::disconnectClient()
+{
+    if (m_client) {
+        m_client->disconnectFromHost();
+    }
+}
+
+void SimModule::setSerialNumber(const QByteArray &serialNumber)
+{
+    m_serialNumber = SimFrame::fitted(serialNumber, SimFrame::FieldWidth);
+}
+
+void SimModule::setFirmwareVersion(const QByteArray &version)
+{
+    m_firmwareVersion = SimFrame::fitted(version, SimFrame::FieldWidth);
+}
+
+QByteArray SimModule::slotData(int slot) const
+{
+    if (slot < 1 || slot > SimFrame::SlotCount) {
+        return {};
+    }
+    return m_slots.at(slot - 1);
+}
+
+void SimModule::setSlotData(int slot, const QByteArray &data)
+{
+    if (slot >= 1 && slot <= SimFrame::SlotCount) {
+        m_slots[slot - 1] = SimFrame::fitted(data, SimFrame::SlotWidth);
+    }
+}
+
+bool SimModule::setCardNumber(const QByteArray &cardNumber)
+{
+    if (cardNumber.size() != SimFrame::FieldWidth) {
+        return false;
+    }
+    for (const char digit : cardNumber) {
+        if (digit < '0' || digit > '9') {
+            return false;
+        }
+    }
+    m_cardNumber = cardNumber;
+    return true;
+}
+
+void SimModule::setFaults(const SimFaults &faults)
+{
+    m_faults = faults;
+    applyUnsolicited();
+    applyRefusal();
+}
+
+void SimModule::applyUnsolicited()
+{
+    if (m_client && m_faults.unsolicitedMs > 0) {
+        m_unsolicitedTimer.start(m_faults.unsolicitedMs);
+    } else {
+        m_unsolicitedTimer.stop();
+    }
+}
+
+void SimModule::applyRefusal()
+{
+    if (!m_server || m_port == 0) {
+        return;
+    }
+    if (m_faults.refuseConnections && m_server->isListening()) {
+        m_server->close();
+    } else if (!m_faults.refuseConnections && !m_server->isListening()) {
+        if (!m_server->listen(m_address, m_port)) {
+            m_errorString = m_server->errorString();
+            qWarning("velqa-sim: cannot listen again on port %u: %s", unsigned(m_port),
+                     qPrintable(m_errorString));
+        }
+    }
+}
+
+void SimModule::onNewConnection()
+{
+    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        if (QTcpSocket *old = m_client.data()) {
+            old->abort();
+            if (m_client == old) {
+                onClientGone(old);
+            }
+        }
+        m_client = socket;
+        m_input.clear();
+        m_commandsOnConnection = 0;
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+            if (socket == m_client) {
+                onClientReadyRead();
+            }
+        });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { onClientGone(socket); });
+        emit clientConnected();
+        applyUnsolicited();
+        if (m_faults.flood == SimFlood::OnConnect && m_client == socket) {
+            socket->write(randomBytes(m_faults.floodBytes));
+        }
+    }
+}
+
+void SimModule::onClientGone(QTcpSocket *socket)
+{
+    if (socket == m_client) {
+        m_client = nullptr;
+        m_input.clear();
+        m_outbox.clear();
+        m_stage = SendStage::Idle;
+        m_sendTimer.stop();
+        m_stallTimer.stop();
+        m_unsolicitedTimer.stop();
+        emit clientDisconnected();
+    }
+    socket->deleteLater();
+}
+
+void SimModule::onClientReadyRead()
+{
+    const QByteArray bytes = m_client->readAll();
+    if (bytes.isEmpty()) {
+        return;
+    }
+    m_received += bytes;
+    m_input += bytes;
+    emit bytesReceived(bytes);
+    parseInput(false);
+}
+
+void SimModule::parseInput(bool flush)
+{
+    while (m_client && !m_input.isEmpty()) {
+        SimRequest request;
+        const qsizetype used = SimFrame::take(m_input, flush, &request);
+        if (used == 0) {
+            break;
+        }
+        m_input.remove(0, used);
+        handleRequest(request);
+    }
+    if (m_input.size() > kInputLimit) {
+        m_input.clear();
+    }
+    if (m_input.isEmpty() || flush) {
+        m_stallTimer.stop();
+    } else {
+        m_stallTimer.start();
+    }
+}
+
+void SimModule::handleRequest(const SimRequest &request)
+{
+    QByteArray answer = answerFor(request);
+    AfterSend after = AfterSend::Nothing;
+    bool answered = !m_faults.silent;
+    if (request.kind != SimRequestKind::Bad) {
+        ++m_commandsOnConnection;
+        m_handled.append(request.name);
+        emit commandHandled(request.name);
+        if (!m_faults.answerOnly.isEmpty() && !m_faults.answerOnly.contains(request.name)) {
+            answered = false;
+        }
+        if (m_faults.resetAfter > 0 && m_commandsOnConnection == m_faults.resetAfter) {
+            after = AfterSend::Reset;
+        } else if (m_faults.closeAfter > 0 && m_commandsOnConnection == m_faults.closeAfter) {
+            after = AfterSend::Close;
+        }
+    }
+    answer = answered ? misshapen(answer) : QByteArray();
+    if (!answer.isEmpty() || after != AfterSend::Nothing) {
+        queue(answer, after);
+    }
+}
+
+QByteArray SimModule::answerFor(const SimRequest &request)
+{
+    switch (request.kind) {
+    case SimRequestKind::Command: {
+        const int slot = request.name.at(2) - '0';
+        switch (request.name.at(0)) {
+        case 'S':
+            return SimFrame::reply(m_serialNumber);
+        case 'V':
+            return SimFrame::reply(m_firmwareVersion);
+        case 'G':
+            return SimFrame::reply(slotData(slot));
+        case 'F':
+            setSlotData(slot, request.data);
+            return SimFrame::reply(request.name);
+        default:
+            return SimFrame::nak();
+        }
+    }
+    case SimRequestKind::Reader:
+        return m_noCard ? SimFrame::noCardReply() : SimFrame::cardReply(m_cardNumber);
+    case SimRequestKind::Loop:
+        return request.raw;
+    case SimRequestKind::Bad:
+        break;
+    }
+    return SimFrame::nak();
+}
+
+QByteArray SimModule::misshapen(const QByteArray &reply) const
+{
+    QByteArray bytes = reply;
+    if (m_faults.garbageReplies) {
+        bytes = randomBytes(bytes.size());
+    }
+    if (m_faults.flood == SimFlood::AsReply) {
+        bytes = randomBytes(m_faults.floodBytes);
+    }
+    if (m_faults.shortReplies) {
+        bytes = bytes.left(5);
+    }
+    return bytes;
+}
+
+void SimModule::queue(const QByteArray &bytes, AfterSend after)
+{
+    m_outbox.append(Outgoing{bytes, after});
+    if (m_stage == SendStage::Idle) {
+        sendNext();
+    }
+}
+
+void SimModule::sendNext()
+{
+    if (m_outbox.isEmpty() || !m_client || m_client->state() != QAbstractSocket::ConnectedState) {
+        m_stage = SendStage::Idle;
+        return;
+    }
+    if (m_faults.delayMs > 0) {
+        m_stage = SendStage::Delay;
+        m_sendTimer.start(m_faults.delayMs);
+    } else {
+        sendFront();
+    }
+}
+
+void SimModule::sendFront()
+{
+    Outgoing &front = m_outbox.first();
+    if (m_faults.splitGapMs >= 0 && front.bytes.size() >= 2) {
+        const qsizetype half = front.bytes.size() / 2;
+        m_client->write(front.bytes.left(half));
+        m_client->flush();
+        front.bytes.remove(0, half);
+        m_stage = SendStage::Gap;
+        m_sendTimer.start(m_faults.splitGapMs);
+        return;
+    }
+    if (!front.bytes.isEmpty()) {
+        m_client->write(front.bytes);
+    }
+    finishFront();
+}
+
+void SimModule::onSendTimer()
+{
+    if (!m_client || m_outbox.isEmpty()) {
+        m_stage = SendStage::Idle;
+        return;
+    }
+    if (m_stage == SendStage::Delay) {
+        sendFront();
+    } else if (m_stage == SendStage::Gap) {
+        m_client->write(m_outbox.first().bytes);
+        finishFront();
+    }
+}
+
+void SimModule::finishFront()
+{
+    const Outgoing front = m_outbox.takeFirst();
+    m_stage = SendStage::Idle;
+    switch (front.after) {
+    case AfterSend::Close:
+        m_outbox.clear();
+        m_client->disconnectFromHost();
+        return;
+    case AfterSend::Reset:
+        m_outbox.clear();
+        resetClient();
+        return;
+    case AfterSend::Nothing:
+        break;
+    }
+    sendNext();
+}
+
+void SimModule::resetClient()
+{
+    QTcpSocket *socket = m_client.data();
+    if (!socket) {
+        return;
+    }
+    // Whatever is already written reaches the peer ahead of the reset on loopback.
+    socket->flush();
+    const qintptr descriptor = socket->socketDescriptor();
+    if (descriptor != -1) {
+        // Linger on with a zero timeout makes the close send RST instead of FIN.
+        linger option{};
+        option.l_onoff = 1;
+        option.l_linger = 0;
+        ::setsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_LINGER,
+                     reinterpret_cast<const char *>(&option), sizeof option);
+    }
+    socket->abort();
+    if (m_client == socket) {
+        onClientGone(socket);
+    }
+}

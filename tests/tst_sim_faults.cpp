@@ -1,0 +1,353 @@
+#include "simmodule.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(SimFaults)
+
+static QByteArray frameOf(const QByteArray &command)
+{
+    quint8 sum = 0x0F;
+    for (const char byte : command) {
+        sum ^= static_cast<quint8>(byte);
+    }
+    return QByteArray("QMK\x0F") + command +
+           QByteArray::number(sum, 16).toUpper().rightJustified(2, '0') + '\r';
+}
+
+static QByteArray dataReplyOf(const QByteArray &data)
+{
+    quint8 sum = 0x06;
+    for (const char byte : data) {
+        sum ^= static_cast<quint8>(byte);
+    }
+    return QByteArray("QMK\x06") + data +
+           QByteArray::number(sum, 16).toUpper().rightJustified(2, '0') + '\r';
+}
+
+static const QByteArray kSerial("FT000001");
+static const QByteArray kVersion("01.00-07");
+static const QByteArray kReaderRequest("\tA01F0F\r");
+
+// A bare socket client, because QTcpSocket reports an orderly close and a reset alike and these
+// rows must tell them apart. It never blocks: it is polled while the event loop runs the module.
+class RawClient
+{
+public:
+    enum class End { Open, Closed, Reset };
+
+    ~RawClient()
+    {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    // Connecting to a listening loopback port completes in the kernel without the event loop.
+    bool open(quint16 port, int *error = nullptr)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+            if (error) {
+                *error = errno;
+            }
+            ::close(m_fd);
+            m_fd = -1;
+            return false;
+        }
+        ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
+        return true;
+    }
+    void send(const QByteArray &bytes)
+    {
+        QCOMPARE(::send(m_fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL),
+                 ssize_t(bytes.size()));
+    }
+    // Drains what has arrived; each call that finds bytes counts as one read.
+    void poll()
+    {
+        QByteArray read;
+        char buffer[65536];
+        while (m_end == End::Open) {
+            const ssize_t count = ::recv(m_fd, buffer, sizeof buffer, 0);
+            if (count > 0) {
+                read.append(buffer, count);
+            } else if (count == 0) {
+                m_end = End::Closed;
+            } else if (errno == ECONNRESET) {
+                m_end = End::Reset;
+            } else {
+                break;
+            }
+        }
+        if (!read.isEmpty()) {
+            reads.append(read);
+            data += read;
+        }
+    }
+    template <typename Condition> bool waitUntil(Condition condition, int timeoutMs = 10000)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                poll();
+                return condition();
+            },
+            timeoutMs);
+    }
+    [[nodiscard]] End end() const { return m_end; }
+
+    QByteArray data;
+    QList<QByteArray> reads;
+
+private:
+    int m_fd = -1;
+    End m_end = End::Open;
+};
+
+enum class Expect { Nothing, Exactly, Size, Split, Closed, Reset, Repeats, Refused };
+Q_DECLARE_METATYPE(Expect)
+
+class TestSimFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void faults_data();
+    void faults();
+    void faultsChangeWhileConnected();
+};
+
+void TestSimFaults::faults_data()
+{
+    QTest::addColumn<SimFaults>("faults");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<Expect>("expect");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<int>("size");
+
+    const QByteArray serial = frameOf("S01");
+    const QByteArray serialReply = dataReplyOf(kSerial);
+    const QByteArray versionReply = dataReplyOf(kVersion);
+    SimFaults f;
+
+    QTest::newRow("none") << f << serial << Expect::Exactly << serialReply << 0;
+
+    f = {};
+    f.silent = true;
+    QTest::newRow("silent") << f << serial << Expect::Nothing << QByteArray() << 0;
+    QTest::newRow("silent, bad frame")
+        << f << QByteArray("QMK\x0FS0100\r") << Expect::Nothing << QByteArray() << 0;
+
+    f = {};
+    f.answerOnly = {"S01", "V01"};
+    QTest::newRow("answer some: S01") << f << serial << Expect::Exactly << serialReply << 0;
+    QTest::newRow("answer some: V01")
+        << f << frameOf("V01") << Expect::Exactly << versionReply << 0;
+    QTest::newRow("answer some: G01 unanswered")
+        << f << frameOf("G01") << Expect::Nothing << QByteArray() << 0;
+    QTest::newRow("answer some: F01 unanswered")
+        << f << frameOf("F01" + QByteArray(32, '*')) << Expect::Nothing << QByteArray() << 0;
+    QTest::newRow("answer some: reader unanswered")
+        << f << kReaderRequest << Expect::Nothing << QByteArray() << 0;
+    QTest::newRow("answer some: in turn")
+        << f << frameOf("G02") + serial + frameOf("G03") << Expect::Exactly << serialReply << 0;
+
+    f = {};
+    f.shortReplies = true;
+    QTest::newRow("short") << f << serial << Expect::Exactly << serialReply.left(5) << 0;
+    QTest::newRow("short reader") << f << kReaderRequest << Expect::Size << QByteArray() << 5;
+    QTest::newRow("short slot") << f << frameOf("G07") << Expect::Size << QByteArray() << 5;
+
+    f = {};
+    f.splitGapMs = 300;
+    QTest::newRow("split with gap") << f << serial << Expect::Split << serialReply << 0;
+    f.delayMs = 200;
+    QTest::newRow("delayed and split") << f << serial << Expect::Split << serialReply << 0;
+
+    f = {};
+    f.delayMs = 400;
+    QTest::newRow("delayed") << f << serial << Expect::Exactly << serialReply << 0;
+    QTest::newRow("delayed keeps order")
+        << f << serial + frameOf("V01") << Expect::Exactly << serialReply + versionReply << 0;
+
+    f = {};
+    f.unsolicitedMs = 40;
+    f.unsolicitedBytes = "\x01unasked\r";
+    QTest::newRow("unsolicited") << f << QByteArray() << Expect::Repeats << f.unsolicitedBytes << 3;
+
+    f = {};
+    f.closeAfter = 1;
+    QTest::newRow("close after 1")
+        << f << serial + frameOf("V01") << Expect::Closed << serialReply << 0;
+    f.closeAfter = 3;
+    QTest::newRow("close after 3") << f << serial + frameOf("V01") + serial << Expect::Closed
+                                   << serialReply + versionReply + serialReply << 0;
+    f.silent = true;
+    QTest::newRow("silent, close after 3")
+        << f << serial + serial + serial << Expect::Closed << QByteArray() << 0;
+
+    f = {};
+    f.resetAfter = 2;
+    QTest::newRow("reset after 2") << f << serial + frameOf("V01") + serial << Expect::Reset
+                                   << serialReply + versionReply << 0;
+    f.resetAfter = 1;
+    f.delayMs = 150;
+    QTest::newRow("delayed, reset after 1") << f << serial << Expect::Reset << serialReply << 0;
+
+    f = {};
+    f.flood = SimFlood::OnConnect;
+    QTest::newRow("flood on connect")
+        << f << QByteArray() << Expect::Size << QByteArray() << 1024 * 1024;
+    f.flood = SimFlood::AsReply;
+    QTest::newRow("flood as reply") << f << serial << Expect::Size << QByteArray() << 1024 * 1024;
+    f.floodBytes = 1000;
+    QTest::newRow("small flood") << f << serial << Expect::Size << QByteArray() << 1000;
+
+    f = {};
+    f.garbageReplies = true;
+    QTest::newRow("garbage") << f << serial << Expect::Size << serialReply
+                             << int(serialReply.size());
+    QTest::newRow("garbage slot") << f << frameOf("G01") << Expect::Size << QByteArray() << 39;
+
+    f = {};
+    f.refuseConnections = true;
+    QTest::newRow("refused, then listening again")
+        << f << serial << Expect::Refused << serialReply << 0;
+}
+
+void TestSimFaults::faults()
+{
+    QFETCH(SimFaults, faults);
+    QFETCH(QByteArray, request);
+    QFETCH(Expect, expect);
+    QFETCH(QByteArray, expected);
+    QFETCH(int, size);
+
+    SimModule module;
+    module.setSerialNumber(kSerial);
+    module.setFirmwareVersion(kVersion);
+    QVERIFY(module.listen());
+    const quint16 port = module.port();
+    module.setFaults(faults);
+
+    RawClient client;
+    if (expect == Expect::Refused) {
+        QVERIFY(!module.isListening());
+        int error = 0;
+        QVERIFY(!client.open(port, &error));
+        QCOMPARE(error, ECONNREFUSED);
+        faults.refuseConnections = false;
+        module.setFaults(faults);
+        QVERIFY(module.isListening());
+        QCOMPARE(module.port(), port);
+        expect = Expect::Exactly;
+    }
+    QSignalSpy connected(&module, &SimModule::clientConnected);
+    QSignalSpy disconnected(&module, &SimModule::clientDisconnected);
+    QVERIFY(client.open(port));
+    QVERIFY(connected.wait(10000));
+
+    QSignalSpy received(&module, &SimModule::bytesReceived);
+    QElapsedTimer clock;
+    clock.start();
+    if (!request.isEmpty()) {
+        client.send(request);
+        QTRY_COMPARE_WITH_TIMEOUT(module.received(), request, 10000);
+    }
+
+    switch (expect) {
+    case Expect::Nothing:
+        // Give a wrongly sent answer time to show up before calling it absent.
+        QVERIFY(!client.waitUntil([&] { return !client.data.isEmpty(); }, 500));
+        QCOMPARE(client.end(), RawClient::End::Open);
+        break;
+    case Expect::Exactly:
+        QVERIFY(client.waitUntil([&] { return client.data.size() >= expected.size(); }));
+        QCOMPARE(client.data, expected);
+        QVERIFY(clock.elapsed() >= faults.delayMs);
+        break;
+    case Expect::Size:
+        QVERIFY(client.waitUntil([&] { return client.data.size() >= size; }, 30000));
+        QVERIFY(!client.waitUntil([&] { return client.data.size() > size; }, 300));
+        QCOMPARE(client.data.size(), qsizetype(size));
+        if (!expected.isEmpty()) {
+            QVERIFY(client.data != expected);
+        }
+        break;
+    case Expect::Split:
+        QVERIFY(client.waitUntil([&] { return client.data.size() >= expected.size(); }));
+        QCOMPARE(client.data, expected);
+        QVERIFY(client.reads.size() >= 2);
+        QVERIFY(client.reads.first().size() < expected.size());
+        QVERIFY(clock.elapsed() >= faults.delayMs + faults.splitGapMs);
+        break;
+    case Expect::Closed:
+    case Expect::Reset: {
+        const RawClient::End end =
+            expect == Expect::Closed ? RawClient::End::Closed : RawClient::End::Reset;
+        QVERIFY(client.waitUntil([&] { return client.end() != RawClient::End::Open; }));
+        QCOMPARE(client.end(), end);
+        QCOMPARE(client.data, expected);
+        QTRY_COMPARE_WITH_TIMEOUT(disconnected.size(), 1, 10000);
+        QVERIFY(!module.hasClient());
+        // The port still takes the next connection.
+        RawClient next;
+        QVERIFY(next.open(port));
+        QVERIFY(connected.wait(10000));
+        break;
+    }
+    case Expect::Repeats:
+        QVERIFY(client.waitUntil([&] { return client.data.size() >= size * expected.size(); }));
+        QCOMPARE(client.data.left(size * expected.size()), expected.repeated(size));
+        break;
+    case Expect::Refused:
+        QFAIL("handled above");
+    }
+}
+
+void TestSimFaults::faultsChangeWhileConnected()
+{
+    SimModule module;
+    QVERIFY(module.listen());
+    RawClient client;
+    QSignalSpy handled(&module, &SimModule::commandHandled);
+    QVERIFY(client.open(module.port()));
+
+    SimFaults faults;
+    faults.silent = true;
+    module.setFaults(faults);
+    client.send(frameOf("V01"));
+    QVERIFY(handled.wait(10000));
+    QVERIFY(!client.waitUntil([&] { return !client.data.isEmpty(); }, 300));
+
+    module.setFaults(SimFaults());
+    client.send(frameOf("V01"));
+    QVERIFY(client.waitUntil([&] { return client.data.size() >= 15; }));
+    QCOMPARE(client.data, dataReplyOf(module.firmwareVersion()));
+
+    // Refusing new connections leaves the one in progress alone.
+    faults = {};
+    faults.refuseConnections = true;
+    module.setFaults(faults);
+    RawClient refused;
+    QVERIFY(!refused.open(module.port()));
+    client.data.clear();
+    client.send(frameOf("S01"));
+    QVERIFY(client.waitUntil([&] { return client.data.size() >= 15; }));
+    QCOMPARE(client.data, dataReplyOf(module.serialNumber()));
+    QCOMPARE(module.handledCommands(), (QList<QByteArray>{"V01", "V01", "S01"}));
+}
+
+QTEST_GUILESS_MAIN(TestSimFaults)
+#include "tst_sim_faults.moc"
