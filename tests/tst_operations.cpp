@@ -167,7 +167,9 @@ private slots:
     {
         Rig rig;
         QVERIFY(rig.connectLink());
-        rig.sim.setFaults(answerOnly({})); // the second scan's commands go unanswered
+        SimFaults silent;
+        silent.silent = true; // the second scan's commands go unanswered
+        rig.sim.setFaults(silent);
         rig.ops.Scan();
         QCOMPARE(rig.owner.events,
                  (QStringList{"connected flag=1", "disconnected flag=1", "connected flag=1"}));
@@ -259,7 +261,9 @@ private slots:
     {
         Rig rig;
         QVERIFY(rig.connectLink());
-        rig.sim.setFaults(answerOnly({}));
+        SimFaults silent;
+        silent.silent = true;
+        rig.sim.setFaults(silent);
         rig.ops.ClearAllData();
         QCOMPARE(rig.view.status, QStringLiteral("Set Data Error"));
         // Slot 1 went unanswered: slots 2 to 8 are not touched.
