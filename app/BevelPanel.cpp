@@ -6,7 +6,8 @@ static const QColor EdgeLight(255, 255, 255);
 static const QColor EdgeShadow(128, 128, 128);
 static const QColor EdgeDarkShadow(64, 64, 64);
 
-// Draws `width` rings inward from `rect`, top and left in one colour, bottom and right in the other.
+// Draws `width` rings inward from `rect`, top and left in one colour, bottom and right in the
+// other.
 static QRect drawFrame(QPainter &painter, QRect rect, const QColor &topLeft,
                        const QColor &bottomRight, int width)
 {

@@ -10,9 +10,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyledItemDelegate>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QWebEngineView>
 
@@ -42,14 +44,13 @@ static QFont courierFont(bool bold = false)
 
 static QFont msSansSerifFont()
 {
-    return makeFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans")}, 16,
-                    true);
+    return makeFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans")}, 16, true);
 }
 
 static QFont microsoftSansSerifFont()
 {
-    return makeFont({QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans")},
-                    11, false);
+    return makeFont({QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans")}, 11,
+                    false);
 }
 
 static void installFontSubstitutes()
@@ -85,6 +86,19 @@ public:
 
 private:
     int m_rowHeight = 16;
+};
+
+// Narrow tab padding, so both test pages' captions fit the 193-pixel page control side by side.
+class CompactTabStyle : public QProxyStyle
+{
+public:
+    [[nodiscard]] int pixelMetric(PixelMetric metric, const QStyleOption *option,
+                                  const QWidget *widget) const override
+    {
+        if (metric == PM_TabBarTabHSpace)
+            return 10;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
 };
 
 template <typename T>
@@ -168,8 +182,8 @@ void TfrmMain::createControls()
     QIcon door;
     door.addFile(QStringLiteral(":/icons/door.svg"), DoorSize, QIcon::Normal);
     door.addFile(QStringLiteral(":/icons/door-disabled.svg"), DoorSize, QIcon::Disabled);
-    btnExit = makeButton(this, "btnExit", {560, 152, 193, 33}, QStringLiteral("Exit"), door,
-                         DoorSize);
+    btnExit =
+        makeButton(this, "btnExit", {560, 152, 193, 33}, QStringLiteral("Exit"), door, DoorSize);
     btnExit->setDefault(true);
 
     pnWeb = makeControl<BevelPanel>(this, "pnWeb", {2, 188, 751, 333});
@@ -182,8 +196,8 @@ void TfrmMain::createControls()
     btnClear = makeButton(this, "btnClear", {360, 112, 193, 33}, QStringLiteral("Clear Data"),
                           picture("eraser"), PictureSize);
     btnClear->setEnabled(false);
-    btnRefresh = makeButton(this, "btnRefresh", {360, 152, 193, 33},
-                            QStringLiteral("Refresh Web"), picture("arrows"), PictureSize);
+    btnRefresh = makeButton(this, "btnRefresh", {360, 152, 193, 33}, QStringLiteral("Refresh Web"),
+                            picture("arrows"), PictureSize);
 
     pnMsg = makeControl<BevelPanel>(this, "pnMsg", {8, 4, 345, 40});
     pnMsg->setFrame(true, Bevel::None, Bevel::Lowered, 1, 1);
@@ -214,6 +228,10 @@ void TfrmMain::createControls()
     btnScan->setDefault(true);
 
     pcMain = makeControl<QTabWidget>(this, "pcMain", {560, 2, 193, 119});
+    auto *tabStyle = new CompactTabStyle;
+    tabStyle->setParent(pcMain);
+    pcMain->tabBar()->setStyle(tabStyle);
+    pcMain->setUsesScrollButtons(false);
     gbReader = new QWidget;
     gbReader->setObjectName(QStringLiteral("gbReader"));
     pcMain->addTab(gbReader, QStringLiteral("Reader Test"));
@@ -239,10 +257,9 @@ void TfrmMain::createControls()
 
 void TfrmMain::setTabOrders()
 {
-    const QList<QWidget *> windowOrder = {edIP,       pnKAVRO,  btnEng,    btnGB,     btnBIG5,
-                                          btnExit,    pnWeb,    webMain,   btnSetData, btnClear,
-                                          btnRefresh, pnMsg,    lstData,   pnSerial,  pnVersion,
-                                          btnScan,    pcMain};
+    const QList<QWidget *> windowOrder = {
+        edIP,     pnKAVRO,    btnEng, btnGB,   btnBIG5,  btnExit,   pnWeb,   webMain, btnSetData,
+        btnClear, btnRefresh, pnMsg,  lstData, pnSerial, pnVersion, btnScan, pcMain};
     for (qsizetype i = 1; i < windowOrder.size(); ++i)
         setTabOrder(windowOrder[i - 1], windowOrder[i]);
     setTabOrder(btnReader, edCardID);

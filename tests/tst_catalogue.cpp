@@ -28,26 +28,64 @@ void TestCatalogue::everyRowDecodes_data()
     QTest::addColumn<QString>("simplified");
     QTest::addColumn<QString>("traditional");
 
-    QTest::newRow("Banner") << Msg::Banner << QString::fromUtf8(u8"KAVRO Technology Corp.   www.example.com") << QString::fromUtf8(u8"KAVRO股份有限公司   www.example.com") << QString::fromUtf8(u8"KAVRO股份有限公司   www.example.com");
-    QTest::newRow("Title") << Msg::Title << QString::fromUtf8(u8"KAVRO VELQA Module Config V3.20-01") << QString::fromUtf8(u8"KAVRO VELQA 设定程式 V3.20-01") << QString::fromUtf8(u8"KAVRO VELQA 設定程式 V3.20-01");
-    QTest::newRow("StartScanModule") << Msg::StartScanModule << QString::fromUtf8(u8"Start Scan Module!") << QString::fromUtf8(u8"请先扫描模组!") << QString::fromUtf8(u8"請先掃描模組!");
-    QTest::newRow("Exit") << Msg::Exit << QString::fromUtf8(u8"Exit") << QString::fromUtf8(u8"结束") << QString::fromUtf8(u8"結束");
-    QTest::newRow("Connecting") << Msg::Connecting << QString::fromUtf8(u8"Connecting...") << QString::fromUtf8(u8"连线中...") << QString::fromUtf8(u8"連線中...");
-    QTest::newRow("ConnectOk") << Msg::ConnectOk << QString::fromUtf8(u8"Connect Ok.") << QString::fromUtf8(u8"连线完成.") << QString::fromUtf8(u8"連線完成.");
-    QTest::newRow("Disconnect") << Msg::Disconnect << QString::fromUtf8(u8"Disconnect.") << QString::fromUtf8(u8"断线.") << QString::fromUtf8(u8"斷線.");
-    QTest::newRow("SetData") << Msg::SetData << QString::fromUtf8(u8"Set Data") << QString::fromUtf8(u8"设定资料") << QString::fromUtf8(u8"設定資料");
-    QTest::newRow("SetDataOk") << Msg::SetDataOk << QString::fromUtf8(u8"Set Data Ok") << QString::fromUtf8(u8"设定资料完成") << QString::fromUtf8(u8"設定資料完成");
-    QTest::newRow("SetDataError") << Msg::SetDataError << QString::fromUtf8(u8"Set Data Error") << QString::fromUtf8(u8"设定资料错误") << QString::fromUtf8(u8"設定資料錯誤");
-    QTest::newRow("ReaderTest") << Msg::ReaderTest << QString::fromUtf8(u8"Reader Test") << QString::fromUtf8(u8"读卡测试") << QString::fromUtf8(u8"讀卡測試");
-    QTest::newRow("ReaderCardOk") << Msg::ReaderCardOk << QString::fromUtf8(u8"Reader Card Ok") << QString::fromUtf8(u8"读卡测试完成") << QString::fromUtf8(u8"讀卡測試完成");
-    QTest::newRow("ReaderCardError") << Msg::ReaderCardError << QString::fromUtf8(u8"Reader Card Error") << QString::fromUtf8(u8"读卡测试错误") << QString::fromUtf8(u8"讀卡測試錯誤");
-    QTest::newRow("LoopTest") << Msg::LoopTest << QString::fromUtf8(u8"Loop Test") << QString::fromUtf8(u8"回路测试") << QString::fromUtf8(u8"迴路測試");
-    QTest::newRow("LoopTestOk") << Msg::LoopTestOk << QString::fromUtf8(u8"Loop Test Ok") << QString::fromUtf8(u8"回路测试完成") << QString::fromUtf8(u8"迴路測試完成");
-    QTest::newRow("LoopTestError") << Msg::LoopTestError << QString::fromUtf8(u8"Loop Test Error") << QString::fromUtf8(u8"回路测试错误") << QString::fromUtf8(u8"迴路測試錯誤");
-    QTest::newRow("ClearData") << Msg::ClearData << QString::fromUtf8(u8"Clear Data") << QString::fromUtf8(u8"清除资料") << QString::fromUtf8(u8"清除資料");
-    QTest::newRow("ScanModule") << Msg::ScanModule << QString::fromUtf8(u8"Scan Module") << QString::fromUtf8(u8"扫描模组") << QString::fromUtf8(u8"掃描模組");
-    QTest::newRow("RefreshWeb") << Msg::RefreshWeb << QString::fromUtf8(u8"Refresh Web") << QString::fromUtf8(u8"更新网页") << QString::fromUtf8(u8"更新網頁");
-    QTest::newRow("VelqaIp") << Msg::VelqaIp << QString::fromUtf8(u8"VELQA IP") << QString::fromUtf8(u8"VELQA 位址") << QString::fromUtf8(u8"VELQA 位址");
+    QTest::newRow("Banner") << Msg::Banner
+                            << QString::fromUtf8(u8"KAVRO Technology Corp.   www.example.com")
+                            << QString::fromUtf8(u8"KAVRO股份有限公司   www.example.com")
+                            << QString::fromUtf8(u8"KAVRO股份有限公司   www.example.com");
+    QTest::newRow("Title") << Msg::Title
+                           << QString::fromUtf8(u8"KAVRO VELQA Module Config V3.20-01")
+                           << QString::fromUtf8(u8"KAVRO VELQA 设定程式 V3.20-01")
+                           << QString::fromUtf8(u8"KAVRO VELQA 設定程式 V3.20-01");
+    QTest::newRow("StartScanModule")
+        << Msg::StartScanModule << QString::fromUtf8(u8"Start Scan Module!")
+        << QString::fromUtf8(u8"请先扫描模组!") << QString::fromUtf8(u8"請先掃描模組!");
+    QTest::newRow("Exit") << Msg::Exit << QString::fromUtf8(u8"Exit") << QString::fromUtf8(u8"结束")
+                          << QString::fromUtf8(u8"結束");
+    QTest::newRow("Connecting") << Msg::Connecting << QString::fromUtf8(u8"Connecting...")
+                                << QString::fromUtf8(u8"连线中...")
+                                << QString::fromUtf8(u8"連線中...");
+    QTest::newRow("ConnectOk") << Msg::ConnectOk << QString::fromUtf8(u8"Connect Ok.")
+                               << QString::fromUtf8(u8"连线完成.")
+                               << QString::fromUtf8(u8"連線完成.");
+    QTest::newRow("Disconnect") << Msg::Disconnect << QString::fromUtf8(u8"Disconnect.")
+                                << QString::fromUtf8(u8"断线.") << QString::fromUtf8(u8"斷線.");
+    QTest::newRow("SetData") << Msg::SetData << QString::fromUtf8(u8"Set Data")
+                             << QString::fromUtf8(u8"设定资料") << QString::fromUtf8(u8"設定資料");
+    QTest::newRow("SetDataOk") << Msg::SetDataOk << QString::fromUtf8(u8"Set Data Ok")
+                               << QString::fromUtf8(u8"设定资料完成")
+                               << QString::fromUtf8(u8"設定資料完成");
+    QTest::newRow("SetDataError") << Msg::SetDataError << QString::fromUtf8(u8"Set Data Error")
+                                  << QString::fromUtf8(u8"设定资料错误")
+                                  << QString::fromUtf8(u8"設定資料錯誤");
+    QTest::newRow("ReaderTest") << Msg::ReaderTest << QString::fromUtf8(u8"Reader Test")
+                                << QString::fromUtf8(u8"读卡测试")
+                                << QString::fromUtf8(u8"讀卡測試");
+    QTest::newRow("ReaderCardOk") << Msg::ReaderCardOk << QString::fromUtf8(u8"Reader Card Ok")
+                                  << QString::fromUtf8(u8"读卡测试完成")
+                                  << QString::fromUtf8(u8"讀卡測試完成");
+    QTest::newRow("ReaderCardError")
+        << Msg::ReaderCardError << QString::fromUtf8(u8"Reader Card Error")
+        << QString::fromUtf8(u8"读卡测试错误") << QString::fromUtf8(u8"讀卡測試錯誤");
+    QTest::newRow("LoopTest") << Msg::LoopTest << QString::fromUtf8(u8"Loop Test")
+                              << QString::fromUtf8(u8"回路测试") << QString::fromUtf8(u8"迴路測試");
+    QTest::newRow("LoopTestOk") << Msg::LoopTestOk << QString::fromUtf8(u8"Loop Test Ok")
+                                << QString::fromUtf8(u8"回路测试完成")
+                                << QString::fromUtf8(u8"迴路測試完成");
+    QTest::newRow("LoopTestError")
+        << Msg::LoopTestError << QString::fromUtf8(u8"Loop Test Error")
+        << QString::fromUtf8(u8"回路测试错误") << QString::fromUtf8(u8"迴路測試錯誤");
+    QTest::newRow("ClearData") << Msg::ClearData << QString::fromUtf8(u8"Clear Data")
+                               << QString::fromUtf8(u8"清除资料")
+                               << QString::fromUtf8(u8"清除資料");
+    QTest::newRow("ScanModule") << Msg::ScanModule << QString::fromUtf8(u8"Scan Module")
+                                << QString::fromUtf8(u8"扫描模组")
+                                << QString::fromUtf8(u8"掃描模組");
+    QTest::newRow("RefreshWeb") << Msg::RefreshWeb << QString::fromUtf8(u8"Refresh Web")
+                                << QString::fromUtf8(u8"更新网页")
+                                << QString::fromUtf8(u8"更新網頁");
+    QTest::newRow("VelqaIp") << Msg::VelqaIp << QString::fromUtf8(u8"VELQA IP")
+                             << QString::fromUtf8(u8"VELQA 位址")
+                             << QString::fromUtf8(u8"VELQA 位址");
 }
 
 void TestCatalogue::everyRowDecodes()
