@@ -71,14 +71,17 @@ void TestLanguage::load_data()
                                << "ChineseGB" << QString::fromUtf8(u8"结束");
     QTest::newRow("ChineseBIG5") << QByteArray("[General]\nLanguageFlag=ChineseBIG5\n") << false
                                  << 2 << "ChineseBIG5" << QString::fromUtf8(u8"結束");
-    QTest::newRow("lower case kept") << QByteArray("[General]\nLanguageFlag=chinesegb\n") << false
-                                     << 0 << "chinesegb" << "Exit";
-    QTest::newRow("upper case kept") << QByteArray("[General]\nLanguageFlag=CHINESEBIG5\n")
-                                     << false << 0 << "CHINESEBIG5" << "Exit";
-    QTest::newRow("other text kept") << QByteArray("[General]\nLanguageFlag=French\n") << false << 0
-                                     << "French" << "Exit";
-    QTest::newRow("empty text kept") << QByteArray("[General]\nLanguageFlag=\n") << false << 0
-                                     << "" << "Exit";
+    QTest::newRow("lower case kept")
+        << QByteArray("[General]\nLanguageFlag=chinesegb\n") << false << 0 << "chinesegb"
+        << "Exit";
+    QTest::newRow("upper case kept")
+        << QByteArray("[General]\nLanguageFlag=CHINESEBIG5\n") << false << 0 << "CHINESEBIG5"
+        << "Exit";
+    QTest::newRow("other text kept")
+        << QByteArray("[General]\nLanguageFlag=French\n") << false << 0 << "French"
+        << "Exit";
+    QTest::newRow("empty text kept") << QByteArray("[General]\nLanguageFlag=\n") << false << 0 << ""
+                                     << "Exit";
     QTest::newRow("list value") << QByteArray("[General]\nLanguageFlag=ChineseGB, ChineseBIG5\n")
                                 << false << 0 << english << "Exit";
     QTest::newRow("unreadable store") << QByteArray() << true << 0 << english << "Exit";

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QColor>
+#include <QWidget>
+
+enum class Bevel { None, Lowered, Raised };
+
+// A caption panel with the classic 3-D frame: an optional sunken single border, an outer bevel,
+// a flat border of the panel colour, an inner bevel, then the centred text.
+class BevelPanel : public QWidget
+{
+    Q_OBJECT
+    Q_PROPERTY(QString text READ text WRITE setText)
+
+public:
+    explicit BevelPanel(QWidget *parent = nullptr);
+
+    [[nodiscard]] QString text() const { return m_text; }
+    void setText(const QString &text);
+
+    void setFrame(bool singleBorder, Bevel outer, Bevel inner, int bevelWidth, int borderWidth);
+    void setColours(const QColor &background, const QColor &foreground);
+
+    [[nodiscard]] bool singleBorder() const { return m_singleBorder; }
+    [[nodiscard]] Bevel bevelOuter() const { return m_outer; }
+    [[nodiscard]] Bevel bevelInner() const { return m_inner; }
+    [[nodiscard]] QColor background() const { return m_background; }
+    [[nodiscard]] QColor foreground() const { return m_foreground; }
+
+    // The area inside every frame line, where the text and any child control sit.
+    [[nodiscard]] QRect clientRect() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QString m_text;
+    bool m_singleBorder = false;
+    Bevel m_outer = Bevel::Raised;
+    Bevel m_inner = Bevel::None;
+    int m_bevelWidth = 1;
+    int m_borderWidth = 0;
+    QColor m_background;
+    QColor m_foreground;
+};

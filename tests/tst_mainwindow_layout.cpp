@@ -1,0 +1,489 @@
+#include "BevelPanel.h"
+#include "IndicatorShape.h"
+#include "Language.h"
+#include "MainWindow.h"
+#include "MessageCatalogue.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
+#include <QSvgRenderer>
+#include <QTabWidget>
+#include <QWebEngineView>
+#include <QtTest>
+
+// The window as the technician first sees it, its captions in each language and its pictures.
+// Controls are found by the objectName the window gives them.
+class TestMainWindowLayout : public QObject
+{
+    Q_OBJECT
+
+public:
+    static void initMain()
+    {
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+        // The browser pane refuses to start as root without this; no page is ever loaded here.
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    }
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void startState_data();
+    void startState();
+    void controlsInCreationOrder();
+    void fonts_data();
+    void fonts();
+    void window();
+    void tabOrder();
+    void testPages();
+    void indicator();
+    void panelColours();
+    void listRowsAre16Pixels();
+    void pictures_data();
+    void pictures();
+    void buttonPictures();
+    void languageButtons_data();
+    void languageButtons();
+    void storedLanguageShownAtStart_data();
+    void storedLanguageShownAtStart();
+
+private:
+    [[nodiscard]] TfrmMain *shownWindow();
+    template <typename T> [[nodiscard]] T *control(const char *name) const
+    {
+        return m_window ? m_window->findChild<T *>(QLatin1String(name)) : nullptr;
+    }
+
+    std::unique_ptr<QTemporaryDir> m_store;
+    std::unique_ptr<TfrmMain> m_window;
+};
+
+void TestMainWindowLayout::initTestCase()
+{
+    (void)MessageCatalogue::instance();
+}
+
+void TestMainWindowLayout::init()
+{
+    m_store = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_store->isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, m_store->path());
+    ResetLanguage();
+}
+
+void TestMainWindowLayout::cleanup()
+{
+    m_window.reset();
+    ResetLanguage();
+    m_store.reset();
+}
+
+TfrmMain *TestMainWindowLayout::shownWindow()
+{
+    m_window = std::make_unique<TfrmMain>();
+    m_window->show();
+    if (!QTest::qWaitForWindowExposed(m_window.get(), 10000))
+        return nullptr;
+    return m_window.get();
+}
+
+void TestMainWindowLayout::startState_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QString>("parentName");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<bool>("inputMethod");
+
+    const QString window = QStringLiteral("frmMain");
+    auto row = [](const char *name, const char *className, const QString &parent, QRect geometry,
+                  const QString &text, bool enabled, bool inputMethod) {
+        QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(className) << parent
+                            << geometry << text << enabled << inputMethod;
+    };
+    row("lblRemote", "QLabel", window, {360, 8, 193, 25}, "VELQA IP", true, false);
+    row("edIP", "QLineEdit", window, {360, 40, 193, 24}, "192.168.1.101", true, false);
+    row("pnKAVRO", "BevelPanel", window, {4, 524, 749, 21},
+        "KAVRO Technology Corp.   www.example.com", true, false);
+    row("btnEng", "QPushButton", window, {559, 125, 62, 24}, "English", true, false);
+    row("btnGB", "QPushButton", window, {626, 125, 62, 24}, "", true, false);
+    row("btnBIG5", "QPushButton", window, {692, 125, 62, 24}, "", true, false);
+    row("btnExit", "QPushButton", window, {560, 152, 193, 33}, "Exit", true, false);
+    row("pnWeb", "BevelPanel", window, {2, 188, 751, 333}, "", true, false);
+    row("webMain", "QWebEngineView", "pnWeb", {6, 6, 739, 321}, "", true, true);
+    row("btnSetData", "QPushButton", window, {360, 72, 193, 33}, "Set Data", false, false);
+    row("btnClear", "QPushButton", window, {360, 112, 193, 33}, "Clear Data", false, false);
+    row("btnRefresh", "QPushButton", window, {360, 152, 193, 33}, "Refresh Web", true, false);
+    row("pnMsg", "BevelPanel", window, {8, 4, 345, 40}, "Start Scan Module", true, false);
+    row("shComm", "IndicatorShape", "pnMsg", {310, 8, 23, 20}, "", true, false);
+    row("lstData", "QListWidget", window, {8, 120, 345, 65}, "", true, false);
+    row("pnSerial", "BevelPanel", window, {8, 48, 169, 28}, "S/N : ________", true, false);
+    row("pnVersion", "BevelPanel", window, {184, 48, 169, 28}, "VER : __.__-__", true, false);
+    row("btnScan", "QPushButton", window, {8, 80, 345, 33}, "Scan Module", true, false);
+    row("pcMain", "QTabWidget", window, {560, 2, 193, 119}, "", true, false);
+    row("btnReader", "QPushButton", "gbReader", {4, 52, 177, 33}, "Reader Test", false, false);
+    row("edCardID", "QLineEdit", "gbReader", {8, 16, 169, 24}, "", true, false);
+    row("btnLoop", "QPushButton", "gbLoop", {4, 52, 177, 33}, "Loop Test", false, false);
+    row("edLoop", "QLineEdit", "gbLoop", {8, 16, 169, 24}, "", true, false);
+}
+
+void TestMainWindowLayout::startState()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, className);
+    QFETCH(QString, parentName);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, text);
+    QFETCH(bool, enabled);
+    QFETCH(bool, inputMethod);
+
+    QVERIFY(shownWindow());
+    auto *widget = m_window->findChild<QWidget *>(name);
+    QVERIFY2(widget, qPrintable(name));
+    QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
+    QVERIFY(widget->parentWidget());
+    QCOMPARE(widget->parentWidget()->objectName(), parentName);
+    QCOMPARE(widget->geometry(), geometry);
+    QCOMPARE(widget->property("text").toString(), text);
+    QCOMPARE(widget->isEnabled(), enabled);
+    if (qobject_cast<QLineEdit *>(widget) || qobject_cast<QListWidget *>(widget))
+        QCOMPARE(widget->testAttribute(Qt::WA_InputMethodEnabled), inputMethod);
+    if (name.startsWith(QLatin1String("ed")) && name != QLatin1String("edIP"))
+        QVERIFY(qobject_cast<QLineEdit *>(widget)->isReadOnly());
+}
+
+void TestMainWindowLayout::controlsInCreationOrder()
+{
+    QVERIFY(shownWindow());
+    const QStringList expected = {"lblRemote",  "edIP",    "pnKAVRO", "btnEng",     "btnGB",
+                                  "btnBIG5",    "btnExit", "pnWeb",   "btnSetData", "btnClear",
+                                  "btnRefresh", "pnMsg",   "lstData", "pnSerial",   "pnVersion",
+                                  "btnScan",    "pcMain"};
+    QStringList created;
+    for (const QObject *child : m_window->children()) {
+        if (expected.contains(child->objectName()))
+            created << child->objectName();
+    }
+    QCOMPARE(created, expected);
+}
+
+void TestMainWindowLayout::fonts_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<int>("pixelSize");
+    QTest::addColumn<bool>("bold");
+    QTest::addColumn<QString>("standIn");
+
+    QTest::newRow("window") << "frmMain"
+                            << "Courier New" << 13 << false << "Liberation Mono";
+    QTest::newRow("btnScan") << "btnScan"
+                             << "Courier New" << 13 << false << "Liberation Mono";
+    QTest::newRow("btnExit") << "btnExit"
+                             << "Courier New" << 13 << false << "Liberation Mono";
+    QTest::newRow("lblRemote") << "lblRemote"
+                               << "Courier New" << 13 << false << "Liberation Mono";
+    QTest::newRow("lstData") << "lstData"
+                             << "Courier New" << 13 << true << "Liberation Mono";
+    QTest::newRow("pnMsg") << "pnMsg"
+                           << "MS Sans Serif" << 16 << true << "Liberation Sans";
+    QTest::newRow("pnSerial") << "pnSerial"
+                              << "MS Sans Serif" << 16 << true << "Liberation Sans";
+    QTest::newRow("pnVersion") << "pnVersion"
+                               << "MS Sans Serif" << 16 << true << "Liberation Sans";
+    QTest::newRow("pnKAVRO") << "pnKAVRO"
+                             << "Microsoft Sans Serif" << 11 << false << "Liberation Sans";
+}
+
+void TestMainWindowLayout::fonts()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, family);
+    QFETCH(int, pixelSize);
+    QFETCH(bool, bold);
+    QFETCH(QString, standIn);
+
+    QVERIFY(shownWindow());
+    const QWidget *widget =
+        name == QLatin1String("frmMain") ? m_window.get() : m_window->findChild<QWidget *>(name);
+    QVERIFY(widget);
+    QCOMPARE(widget->font().families().value(0), family);
+    QCOMPARE(widget->font().pixelSize(), pixelSize);
+    QCOMPARE(widget->font().bold(), bold);
+    // Where the named face is missing, its installed stand-in must be the one drawn.
+    const QString drawn = QFontInfo(widget->font()).family();
+    QVERIFY2(drawn == family || drawn == standIn, qPrintable(drawn));
+}
+
+void TestMainWindowLayout::window()
+{
+    QVERIFY(shownWindow());
+    QCOMPARE(m_window->objectName(), QStringLiteral("frmMain"));
+    QCOMPARE(m_window->size(), QSize(758, 546));
+    QCOMPARE(m_window->minimumSize(), QSize(758, 546));
+    QCOMPARE(m_window->maximumSize(), QSize(758, 546));
+    const Qt::WindowFlags flags = m_window->windowFlags();
+    QVERIFY(flags.testFlag(Qt::WindowTitleHint));
+    QVERIFY(flags.testFlag(Qt::CustomizeWindowHint));
+    QVERIFY(!flags.testFlag(Qt::WindowCloseButtonHint));
+    QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("KAVRO VELQA Module Config V3.20-01"));
+    QVERIFY(!m_window->windowIcon().isNull());
+    QVERIFY(control<QPushButton>("btnExit")->isDefault());
+    QVERIFY(control<QPushButton>("btnScan")->isDefault());
+    QTRY_COMPARE_WITH_TIMEOUT(QApplication::focusWidget(), control<QWidget>("edIP"), 10000);
+}
+
+void TestMainWindowLayout::tabOrder()
+{
+    QVERIFY(shownWindow());
+    const QStringList expected = {"edIP",     "pnKAVRO",    "btnEng",  "btnGB",
+                                  "btnBIG5",  "btnExit",    "pnWeb",   "btnSetData",
+                                  "btnClear", "btnRefresh", "pnMsg",   "lstData",
+                                  "pnSerial", "pnVersion",  "btnScan", "pcMain"};
+    QStringList chain;
+    QWidget *start = control<QWidget>("edIP");
+    QWidget *w = start;
+    do {
+        if (expected.contains(w->objectName()) && !chain.contains(w->objectName()))
+            chain << w->objectName();
+        w = w->nextInFocusChain();
+    } while (w && w != start);
+    QCOMPARE(chain, expected);
+
+    QVERIFY(control<QWidget>("btnReader")->nextInFocusChain() == control<QWidget>("edCardID"));
+    QVERIFY(control<QWidget>("btnLoop")->nextInFocusChain() == control<QWidget>("edLoop"));
+}
+
+void TestMainWindowLayout::testPages()
+{
+    QVERIFY(shownWindow());
+    auto *pages = control<QTabWidget>("pcMain");
+    QVERIFY(pages);
+    QCOMPARE(pages->count(), 2);
+    QCOMPARE(pages->widget(0)->objectName(), QStringLiteral("gbReader"));
+    QCOMPARE(pages->widget(1)->objectName(), QStringLiteral("gbLoop"));
+    QCOMPARE(pages->currentWidget()->objectName(), QStringLiteral("gbLoop"));
+    QCOMPARE(pages->tabText(0), QStringLiteral("Reader Test"));
+    QCOMPARE(pages->tabText(1), QStringLiteral("Loop Test"));
+    QVERIFY(control<QWidget>("btnLoop")->isVisible());
+    QVERIFY(!control<QWidget>("btnReader")->isVisible());
+    // Each page's button must lie wholly inside the page area.
+    QVERIFY(pages->widget(1)->rect().contains(control<QWidget>("btnLoop")->geometry()));
+}
+
+void TestMainWindowLayout::indicator()
+{
+    QVERIFY(shownWindow());
+    auto *lamp = control<IndicatorShape>("shComm");
+    QVERIFY(lamp);
+    QCOMPARE(lamp->colour(), IndicatorColour::Red);
+    QCOMPARE(lamp->brushColour(), QColor(255, 0, 0));
+    QImage shot = lamp->grab().toImage();
+    QCOMPARE(QColor(shot.pixel(shot.rect().center())), QColor(255, 0, 0));
+
+    lamp->setColour(IndicatorColour::Yellow);
+    QCOMPARE(lamp->colour(), IndicatorColour::Yellow);
+    QCOMPARE(lamp->brushColour(), QColor(255, 255, 0));
+    shot = lamp->grab().toImage();
+    QCOMPARE(QColor(shot.pixel(shot.rect().center())), QColor(255, 255, 0));
+}
+
+void TestMainWindowLayout::panelColours()
+{
+    QVERIFY(shownWindow());
+    auto *status = control<BevelPanel>("pnMsg");
+    QCOMPARE(status->foreground(), QColor(Qt::white));
+    QVERIFY(status->background().lightness() < 100); // a dark title blue
+    QCOMPARE(status->bevelInner(), Bevel::Lowered);
+    QCOMPARE(status->bevelOuter(), Bevel::None);
+    for (const char *name : {"pnSerial", "pnVersion"}) {
+        auto *panel = control<BevelPanel>(name);
+        QCOMPARE(panel->foreground(), QColor(Qt::yellow));
+        QVERIFY(panel->background().blue() > panel->background().red());
+    }
+    auto *banner = control<BevelPanel>("pnKAVRO");
+    QCOMPARE(banner->foreground(), QColor(Qt::white));
+    QCOMPARE(banner->background(), QColor(0, 0, 128));
+    QCOMPARE(control<BevelPanel>("pnWeb")->clientRect(), QRect(6, 6, 739, 321));
+}
+
+void TestMainWindowLayout::listRowsAre16Pixels()
+{
+    QVERIFY(shownWindow());
+    auto *list = control<QListWidget>("lstData");
+    QCOMPARE(list->count(), 0);
+    list->addItems({QStringLiteral("(01)ABC"), QStringLiteral("(02)DEF")});
+    QCOMPARE(list->visualItemRect(list->item(0)).height(), 16);
+    QCOMPARE(list->visualItemRect(list->item(1)).top() - list->visualItemRect(list->item(0)).top(),
+             16);
+    QCOMPARE(list->item(1)->text(), QStringLiteral("(02)DEF")); // unsorted
+}
+
+void TestMainWindowLayout::pictures_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QSize>("size");
+    for (const char *name : {"plate", "eraser", "arrows", "magnifier", "reader", "ring"})
+        QTest::newRow(name) << QString::fromLatin1(name) << QSize(16, 16);
+    QTest::newRow("door") << "door" << QSize(18, 18);
+    QTest::newRow("door-disabled") << "door-disabled" << QSize(18, 18);
+    QTest::newRow("simplified") << "simplified" << QSize(34, 16);
+    QTest::newRow("traditional") << "traditional" << QSize(34, 16);
+}
+
+void TestMainWindowLayout::pictures()
+{
+    QFETCH(QString, file);
+    QFETCH(QSize, size);
+    Q_INIT_RESOURCE(icons);
+
+    QSvgRenderer renderer(QStringLiteral(":/icons/%1.svg").arg(file));
+    QVERIFY(renderer.isValid());
+    QCOMPARE(renderer.defaultSize(), size);
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    {
+        QPainter painter(&image);
+        renderer.render(&painter);
+    }
+    // A picture that draws nothing (a missing font, a broken path) leaves almost every pixel clear.
+    int painted = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            painted += qAlpha(image.pixel(x, y)) > 128 ? 1 : 0;
+    }
+    QVERIFY2(painted > size.width() * size.height() / 8, qPrintable(QString::number(painted)));
+}
+
+void TestMainWindowLayout::buttonPictures()
+{
+    QVERIFY(shownWindow());
+    for (const char *name : {"btnSetData", "btnClear", "btnRefresh", "btnScan", "btnReader",
+                             "btnLoop", "btnExit", "btnGB", "btnBIG5"}) {
+        auto *button = control<QPushButton>(name);
+        QVERIFY2(!button->icon().isNull(), name);
+    }
+    QCOMPARE(control<QPushButton>("btnGB")->iconSize(), QSize(34, 16));
+    QCOMPARE(control<QPushButton>("btnExit")->iconSize(), QSize(18, 18));
+    // The door has its own greyed image, not a generated one.
+    const QIcon door = control<QPushButton>("btnExit")->icon();
+    const QImage normal = door.pixmap(QSize(18, 18), QIcon::Normal).toImage();
+    const QImage disabled = door.pixmap(QSize(18, 18), QIcon::Disabled).toImage();
+    QVERIFY(normal != disabled);
+}
+
+void TestMainWindowLayout::languageButtons_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("btnGB") << "btnGB" << 1 << "ChineseGB";
+    QTest::newRow("btnBIG5") << "btnBIG5" << 2 << "ChineseBIG5";
+    QTest::newRow("btnEng") << "btnEng" << 0 << "English";
+}
+
+void TestMainWindowLayout::languageButtons()
+{
+    QFETCH(QString, button);
+    QFETCH(int, index);
+    QFETCH(QString, name);
+
+    QVERIFY(shownWindow());
+    if (index == 0) {
+        // Start from another language so English has something to change.
+        QTest::mouseClick(control<QPushButton>("btnBIG5"), Qt::LeftButton);
+        QCOMPARE(control<QPushButton>("btnScan")->text(), QString::fromUtf8(u8"掃描模組"));
+    }
+    // Texts written by operations stay as they are when the language changes.
+    auto *status = control<BevelPanel>("pnMsg");
+    status->setText(QStringLiteral("Connect Ok."));
+    control<BevelPanel>("pnSerial")->setText(QStringLiteral("S/N : 12345678"));
+    control<BevelPanel>("pnVersion")->setText(QStringLiteral("VER : 03.21-07"));
+    control<QListWidget>("lstData")->addItem(QStringLiteral("(01)0123456789"));
+    control<QLineEdit>("edCardID")->setText(QStringLiteral("No Card !"));
+    control<QLineEdit>("edLoop")->setText(QStringLiteral("LOOP"));
+
+    QTest::mouseClick(m_window->findChild<QPushButton *>(button), Qt::LeftButton);
+
+    QCOMPARE(LanguageIndex(), index);
+    QCOMPARE(LanguageName(), name);
+    const MessageCatalogue &cat = MessageCatalogue::instance();
+    QCOMPARE(m_window->windowTitle(), cat.text(Msg::Title, index));
+    QCOMPARE(control<BevelPanel>("pnKAVRO")->text(), cat.text(Msg::Banner, index));
+    QCOMPARE(control<QPushButton>("btnScan")->text(), cat.text(Msg::ScanModule, index));
+    QCOMPARE(control<QPushButton>("btnExit")->text(), cat.text(Msg::Exit, index));
+    QCOMPARE(control<QPushButton>("btnClear")->text(), cat.text(Msg::ClearData, index));
+    QCOMPARE(control<QPushButton>("btnSetData")->text(), cat.text(Msg::SetData, index));
+    QCOMPARE(control<QPushButton>("btnRefresh")->text(), cat.text(Msg::RefreshWeb, index));
+    QCOMPARE(control<QLabel>("lblRemote")->text(), cat.text(Msg::VelqaIp, index));
+    QCOMPARE(control<QTabWidget>("pcMain")->tabText(1), cat.text(Msg::LoopTest, index));
+    QCOMPARE(control<QTabWidget>("pcMain")->tabText(0), cat.text(Msg::ReaderTest, index));
+    QCOMPARE(control<QPushButton>("btnLoop")->text(), cat.text(Msg::LoopTest, index));
+    QCOMPARE(control<QPushButton>("btnReader")->text(), cat.text(Msg::ReaderTest, index));
+
+    QCOMPARE(status->text(), QStringLiteral("Connect Ok."));
+    QCOMPARE(control<BevelPanel>("pnSerial")->text(), QStringLiteral("S/N : 12345678"));
+    QCOMPARE(control<BevelPanel>("pnVersion")->text(), QStringLiteral("VER : 03.21-07"));
+    QCOMPARE(control<QListWidget>("lstData")->item(0)->text(), QStringLiteral("(01)0123456789"));
+    QCOMPARE(control<QLineEdit>("edCardID")->text(), QStringLiteral("No Card !"));
+    QCOMPARE(control<QLineEdit>("edLoop")->text(), QStringLiteral("LOOP"));
+    QCOMPARE(control<IndicatorShape>("shComm")->colour(), IndicatorColour::Red);
+    QCOMPARE(control<QPushButton>("btnGB")->text(), QString());
+    for (const auto *b : m_window->findChildren<QPushButton *>())
+        QVERIFY2(!b->text().contains(QLatin1Char('&')), qPrintable(b->objectName()));
+
+    // The choice is stored for the next start.
+    ResetLanguage();
+    LoadLanguage();
+    QCOMPARE(LanguageIndex(), index);
+    QCOMPARE(LanguageName(), name);
+}
+
+void TestMainWindowLayout::storedLanguageShownAtStart_data()
+{
+    QTest::addColumn<QByteArray>("flag");
+    QTest::addColumn<QString>("scanCaption");
+    QTest::addColumn<QString>("readerTab");
+
+    QTest::newRow("none") << QByteArray() << "Scan Module"
+                          << "Reader Test";
+    QTest::newRow("ChineseGB") << QByteArray("ChineseGB") << QString::fromUtf8(u8"扫描模组")
+                               << QString::fromUtf8(u8"读卡测试");
+    QTest::newRow("ChineseBIG5") << QByteArray("ChineseBIG5") << QString::fromUtf8(u8"掃描模組")
+                                 << QString::fromUtf8(u8"讀卡測試");
+    QTest::newRow("other case") << QByteArray("Chinesebig5") << "Scan Module"
+                                << "Reader Test";
+}
+
+void TestMainWindowLayout::storedLanguageShownAtStart()
+{
+    QFETCH(QByteArray, flag);
+    QFETCH(QString, scanCaption);
+    QFETCH(QString, readerTab);
+
+    if (!flag.isEmpty()) {
+        QVERIFY(QDir(m_store->path()).mkpath(QStringLiteral("KAVRO")));
+        QFile file(m_store->filePath(QStringLiteral("KAVRO/LinkConfig.conf")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[General]\nLanguageFlag=" + flag + "\n");
+    }
+    QVERIFY(shownWindow());
+    QCOMPARE(control<QPushButton>("btnScan")->text(), scanCaption);
+    QCOMPARE(control<QTabWidget>("pcMain")->tabText(0), readerTab);
+    // The status panel keeps its design-time text in every language.
+    QCOMPARE(control<BevelPanel>("pnMsg")->text(), QStringLiteral("Start Scan Module"));
+    if (!flag.isEmpty())
+        QCOMPARE(LanguageName(), QString::fromLatin1(flag));
+}
+
+QTEST_MAIN(TestMainWindowLayout)
+#include "tst_mainwindow_layout.moc"
