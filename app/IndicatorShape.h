@@ -1,9 +1,9 @@
 #pragma once
 
+#include "Outcome.h"
+
 #include <QColor>
 #include <QWidget>
-
-enum class IndicatorColour { Red, Yellow };
 
 // The round outcome lamp: red at start and after a failure, yellow after a success.
 class IndicatorShape : public QWidget

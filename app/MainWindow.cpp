@@ -1,10 +1,14 @@
 #include "MainWindow.h"
 
 #include "BevelPanel.h"
+#include "Beeper.h"
+#include "ErrorBox.h"
 #include "IndicatorShape.h"
 #include "Language.h"
+#include "LinkErrors.h"
 #include "MessageCatalogue.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QIcon>
 #include <QLabel>
@@ -101,6 +105,55 @@ public:
     }
 };
 
+// Keeps mouse and keyboard input away from the window and its controls while an operation runs.
+// Unlike QWidget::setEnabled(false) the controls keep their normal look, and painting, socket
+// events and other windows (the error box) go on as usual.
+class WindowInputBlocker : public QObject
+{
+public:
+    explicit WindowInputBlocker(QWidget *window) : QObject(window), m_window(window)
+    {
+        qApp->installEventFilter(this);
+    }
+
+    [[nodiscard]] bool blocked() const { return m_blocked; }
+    void setBlocked(bool blocked) { m_blocked = blocked; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (!m_blocked || !isInput(event->type()) || !watched->isWidgetType())
+            return false;
+        return static_cast<QWidget *>(watched)->window() == m_window;
+    }
+
+private:
+    static bool isInput(QEvent::Type type)
+    {
+        switch (type) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Shortcut:
+        case QEvent::ShortcutOverride:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::InputMethod:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    QWidget *m_window;
+    bool m_blocked = false;
+};
+
 template <typename T>
 static T *makeControl(QWidget *parent, const char *name, const QRect &geometry)
 {
@@ -143,6 +196,8 @@ TfrmMain::TfrmMain(QWidget *parent)
     createControls();
     setTabOrders();
     connectHandlers();
+    m_web = std::make_unique<WebPane>(webMain);
+    m_inputBlocker = new WindowInputBlocker(this);
     FormCreate();
 }
 
@@ -334,7 +389,12 @@ void TfrmMain::FormShow()
     ApplyCaptions();
 }
 
-void TfrmMain::FormClose() {}
+void TfrmMain::FormClose()
+{
+    // The disconnect event shows "Disconnect." before the window goes.
+    if (m_link.ConnectedFlag())
+        m_link.CloseLink();
+}
 
 void TfrmMain::btnEngClick()
 {
@@ -354,16 +414,157 @@ void TfrmMain::btnBIG5Click()
     ApplyCaptions();
 }
 
-void TfrmMain::btnScanClick() {}
+template <typename Handler>
+void TfrmMain::guarded(Handler handler)
+{
+    try {
+        handler();
+    } catch (const LinkError &error) {
+        errorPresenter().ShowError(error.message());
+        SetWindowEnabled(true);
+        SetBusyCursor(false);
+    } catch (const std::exception &error) {
+        errorPresenter().ShowError(QString::fromLocal8Bit(error.what()));
+        SetWindowEnabled(true);
+        SetBusyCursor(false);
+    }
+}
 
-void TfrmMain::btnExitClick() {}
+void TfrmMain::btnScanClick()
+{
+    guarded([this] { m_ops.Scan(); });
+}
 
-void TfrmMain::btnSetDataClick() {}
+void TfrmMain::btnExitClick()
+{
+    close();
+}
 
-void TfrmMain::btnClearClick() {}
+void TfrmMain::btnSetDataClick()
+{
+    guarded([this] { m_ops.SetTestData(); });
+}
 
-void TfrmMain::btnRefreshClick() {}
+void TfrmMain::btnClearClick()
+{
+    guarded([this] { m_ops.ClearAllData(); });
+}
 
-void TfrmMain::btnReaderClick() {}
+void TfrmMain::btnRefreshClick()
+{
+    guarded([this] { m_ops.ShowWebPage(); });
+}
 
-void TfrmMain::btnLoopClick() {}
+void TfrmMain::btnReaderClick()
+{
+    guarded([this] { m_ops.ReaderTest(); });
+}
+
+void TfrmMain::btnLoopClick()
+{
+    guarded([this] { m_ops.LoopTest(); });
+}
+
+void TfrmMain::setOperationButtonsEnabled(bool enabled)
+{
+    for (QPushButton *button : {btnSetData, btnClear, btnLoop, btnReader})
+        button->setEnabled(enabled);
+}
+
+void TfrmMain::LinkConnected()
+{
+    setOperationButtonsEnabled(true);
+    pnMsg->setText(CatalogueText(Msg::ConnectOk));
+}
+
+void TfrmMain::LinkDisconnected()
+{
+    pnMsg->setText(CatalogueText(Msg::Disconnect));
+    setOperationButtonsEnabled(false);
+}
+
+void TfrmMain::LinkErrorReported(const QString &message)
+{
+    errorPresenter().ShowError(message);
+}
+
+QString TfrmMain::IpText() const
+{
+    return edIP->text();
+}
+
+bool TfrmMain::WindowEnabled() const
+{
+    return !m_inputBlocker->blocked();
+}
+
+void TfrmMain::SetWindowEnabled(bool enabled)
+{
+    m_inputBlocker->setBlocked(!enabled);
+}
+
+void TfrmMain::SetBusyCursor(bool busy)
+{
+    if (busy == m_busyCursor)
+        return;
+    m_busyCursor = busy;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void TfrmMain::SetStatusText(const QString &text)
+{
+    pnMsg->setText(text);
+}
+
+void TfrmMain::SetIndicator(IndicatorColour colour)
+{
+    shComm->setColour(colour);
+}
+
+void TfrmMain::Beep(int frequencyHz, int durationMs)
+{
+    beeper().Beep(frequencyHz, durationMs);
+}
+
+void TfrmMain::SetSerialText(const QString &text)
+{
+    pnSerial->setText(text);
+}
+
+void TfrmMain::SetVersionText(const QString &text)
+{
+    pnVersion->setText(text);
+}
+
+void TfrmMain::ClearDataList()
+{
+    lstData->clear();
+}
+
+void TfrmMain::AddDataLine(const QString &line)
+{
+    lstData->addItem(line);
+}
+
+void TfrmMain::SetCardIdText(const QString &text)
+{
+    edCardID->setText(text);
+}
+
+void TfrmMain::SetLoopText(const QString &text)
+{
+    edLoop->setText(text);
+}
+
+void TfrmMain::NavigateWeb(const QString &location)
+{
+    m_web->Navigate(location);
+}
+
+void TfrmMain::RefreshWeb()
+{
+    m_web->Refresh();
+}

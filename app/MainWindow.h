@@ -1,6 +1,12 @@
 #pragma once
 
+#include "ModuleLink.h"
+#include "Operations.h"
+#include "WebPane.h"
+
 #include <QWidget>
+
+#include <memory>
 
 class BevelPanel;
 class IndicatorShape;
@@ -10,9 +16,11 @@ class QListWidget;
 class QPushButton;
 class QTabWidget;
 class QWebEngineView;
+class WindowInputBlocker;
 
-// The tool's one window: a fixed 758 x 546 client area holding every control at its place.
-class TfrmMain : public QWidget
+// The tool's one window: a fixed 758 x 546 client area holding every control at its place. It
+// owns the module link and shows what the link and the module operations report.
+class TfrmMain : public QWidget, public LinkOwner, public OperationView
 {
     Q_OBJECT
 
@@ -26,6 +34,31 @@ public:
     // Re-labels the captioned controls from the catalogue in the current language; the status,
     // serial and version panels, the list and the result fields keep their texts.
     void ApplyCaptions();
+
+    // Whether mouse and keyboard input reach the window (off while an operation runs).
+    [[nodiscard]] bool WindowEnabled() const;
+    [[nodiscard]] ModuleLink &link() { return m_link; }
+
+    // LinkOwner
+    void LinkConnected() override;
+    void LinkDisconnected() override;
+    void LinkErrorReported(const QString &message) override;
+
+    // OperationView
+    [[nodiscard]] QString IpText() const override;
+    void SetWindowEnabled(bool enabled) override;
+    void SetBusyCursor(bool busy) override;
+    void SetStatusText(const QString &text) override;
+    void SetIndicator(IndicatorColour colour) override;
+    void Beep(int frequencyHz, int durationMs) override;
+    void SetSerialText(const QString &text) override;
+    void SetVersionText(const QString &text) override;
+    void ClearDataList() override;
+    void AddDataLine(const QString &line) override;
+    void SetCardIdText(const QString &text) override;
+    void SetLoopText(const QString &text) override;
+    void NavigateWeb(const QString &location) override;
+    void RefreshWeb() override;
 
 public slots:
     void btnScanClick();
@@ -51,6 +84,11 @@ private:
     void setTabOrders();
     void connectHandlers();
     void centreOnScreen();
+    void setOperationButtonsEnabled(bool enabled);
+    // Runs a handler; an error raised in it ends it there and is shown in the error box, after
+    // which the window takes input again and the cursor is restored.
+    template <typename Handler>
+    void guarded(Handler handler);
 
     QLabel *lblRemote = nullptr;
     QLineEdit *edIP = nullptr;
@@ -78,5 +116,10 @@ private:
     QPushButton *btnLoop = nullptr;
     QLineEdit *edLoop = nullptr;
 
+    ModuleLink m_link{this};
+    ModuleOperations m_ops{m_link, *this};
+    std::unique_ptr<WebPane> m_web;
+    WindowInputBlocker *m_inputBlocker = nullptr;
+    bool m_busyCursor = false;
     bool m_shown = false;
 };

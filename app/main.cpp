@@ -1,17 +1,28 @@
+#include "ErrorBox.h"
 #include "MainWindow.h"
 #include "MessageCatalogue.h"
+#include "WebPane.h"
 
 #include <QApplication>
+
+#include <exception>
 
 int main(int argc, char *argv[])
 {
     (void)MessageCatalogue::instance();
+    PrepareWebEngine();
     // The browser pane shares its GL context with the window; Qt needs this before the app exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("KAVRO VELQA Module Config"));
+    QApplication::setApplicationName(ApplicationTitle());
 
-    TfrmMain window;
-    window.show();
-    return QApplication::exec();
+    try {
+        TfrmMain window;
+        window.show();
+        return QApplication::exec();
+    } catch (const std::exception &error) {
+        // Start-up failed: say why, and report the failure to whoever started the tool.
+        errorPresenter().ShowError(QString::fromLocal8Bit(error.what()));
+        return 1;
+    }
 }

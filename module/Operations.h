@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MessageCatalogue.h"
+#include "Outcome.h"
 
 #include <QByteArray>
 #include <QString>
@@ -8,9 +9,6 @@
 #include <functional>
 
 class ModuleLink;
-
-enum class Outcome { Success, NoReply, NotConnected };
-enum class IndicatorColour { Red, Yellow };
 
 // What the operations need of the main window. The window implements it; tests implement it
 // without widgets.

@@ -57,3 +57,8 @@ void WebPane::Refresh()
     if (m_view)
         m_view->reload();
 }
+
+QWebEngineView *WebPane::view() const
+{
+    return m_view;
+}

@@ -25,7 +25,7 @@ public:
     void Navigate(const QString &typedText);
     void Refresh();
 
-    [[nodiscard]] QWebEngineView *view() const { return m_view; }
+    [[nodiscard]] QWebEngineView *view() const;
 
 private:
     QPointer<QWebEngineView> m_view;
