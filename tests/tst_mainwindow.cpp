@@ -1,0 +1,313 @@
+#include "Beeper.h"
+#include "ErrorBox.h"
+#include "IndicatorShape.h"
+#include "Language.h"
+#include "MainWindow.h"
+#include "MessageCatalogue.h"
+#include "simmodule.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <QWebEngineView>
+#include <QtTest>
+
+#include <memory>
+
+// The window driven as a technician drives it, against a simulated module on loopback.
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+public:
+    static void initMain()
+    {
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    }
+
+private slots:
+    void initTestCase()
+    {
+        (void)MessageCatalogue::instance();
+        QVERIFY(m_store.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, m_store.path());
+        setBeeper(&m_beeper);
+        setErrorPresenter(&m_presenter);
+    }
+
+    void init()
+    {
+        QSettings store(QSettings::NativeFormat, QSettings::SystemScope, "KAVRO", "LinkConfig");
+        store.clear();
+        store.sync();
+        ResetLanguage();
+        m_beeper.Clear();
+        m_presenter.Clear();
+        m_presenter.SetWhileOpen({});
+        m_sim = std::make_unique<SimModule>();
+        QVERIFY(m_sim->listen(m_address, 0));
+        m_window = std::make_unique<TfrmMain>();
+        m_window->link().setPort(m_sim->port());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        setIp(m_address.toString());
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+        m_sim.reset();
+    }
+
+    void scanGoodModule()
+    {
+        // The web page is served where a bare address leads: port 80 of the module's address.
+        const bool page = m_sim->listenHttp(m_address, 80);
+        click("btnScan");
+
+        QCOMPARE(text("pnSerial"), QStringLiteral("S/N : VQ240817"));
+        QCOMPARE(text("pnVersion"), QStringLiteral("VER : 03.21-01"));
+        const auto *list = m_window->findChild<QListWidget *>("lstData");
+        QCOMPARE(list->count(), 8);
+        QCOMPARE(list->item(0)->text(), QStringLiteral("(01) ") + m_sim->slotData(1));
+        QCOMPARE(list->item(7)->text(), QStringLiteral("(08) ") + m_sim->slotData(8));
+        QCOMPARE(text("pnMsg"), QStringLiteral("Ok."));
+        QCOMPARE(indicator(), IndicatorColour::Yellow);
+        QCOMPARE(m_beeper.beeps(), (QList<BeepRecord>{{1000, 300}}));
+        QVERIFY(m_window->WindowEnabled());
+        for (const char *name : {"btnSetData", "btnClear", "btnReader", "btnLoop"})
+            QVERIFY2(button(name)->isEnabled(), name);
+        auto *web = m_window->findChild<QWebEngineView *>("webMain");
+        QCOMPARE(web->url(), QUrl("http://" + m_address.toString() + "/"));
+        if (page)
+            QTRY_COMPARE_WITH_TIMEOUT(web->title(), QStringLiteral("VELQA Module VQ240817"), 10000);
+        QVERIFY(m_presenter.messages().isEmpty());
+    }
+
+    void scanRefused()
+    {
+        SimFaults refuse;
+        refuse.refuseConnections = true;
+        m_sim->setFaults(refuse);
+        click("btnScan");
+        QCOMPARE(text("pnMsg"), QStringLiteral("Error!"));
+        QCOMPARE(indicator(), IndicatorColour::Red);
+        QCOMPARE(m_beeper.beeps(), (QList<BeepRecord>{{300, 300}}));
+        // The refusal is the socket's own report, shown in the error box from within the wait.
+        QCOMPARE(m_presenter.messages(), QStringList{"Asynchronous socket error 111"});
+        QVERIFY(m_window->WindowEnabled());
+        QVERIFY(!button("btnLoop")->isEnabled());
+    }
+
+    void errorInHandlerReenablesWindow()
+    {
+        setIp(QString());
+        click("btnScan");
+        QCOMPARE(m_presenter.messages(), QStringList{"No address specified"});
+        QCOMPARE(m_presenter.shownTexts(), QStringList{"No address specified."});
+        QCOMPARE(text("pnMsg"), QStringLiteral("Disconnect."));
+        QVERIFY(m_beeper.beeps().isEmpty());
+        QCOMPARE(indicator(), IndicatorColour::Red);
+        QVERIFY(m_window->WindowEnabled());
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void linkEventsDriveStatusAndButtons()
+    {
+        connectLink();
+        QCOMPARE(text("pnMsg"), QStringLiteral("Connect Ok."));
+        for (const char *name : {"btnSetData", "btnClear", "btnReader", "btnLoop"})
+            QVERIFY2(button(name)->isEnabled(), name);
+
+        m_sim->disconnectClient();
+        QTRY_VERIFY(!m_window->link().ConnectedFlag());
+        QCOMPARE(text("pnMsg"), QStringLiteral("Disconnect."));
+        for (const char *name : {"btnSetData", "btnClear", "btnReader", "btnLoop"})
+            QVERIFY2(!button(name)->isEnabled(), name);
+    }
+
+    void linkEventsInChinese()
+    {
+        click("btnBIG5");
+        connectLink();
+        QCOMPARE(text("pnMsg"), QStringLiteral("連線完成."));
+    }
+
+    void disconnectDuringBeginOperation()
+    {
+        connectLink();
+        m_sim->disconnectClient();
+        // The close reaches the tool while it dispatches nothing; the operation's own dispatch
+        // at its start delivers it.
+        QThread::msleep(100);
+        QVERIFY(m_window->link().ConnectedFlag());
+        m_sim->clearReceived();
+        click("btnLoop");
+        QCOMPARE(text("pnMsg"), QStringLiteral("Start Scan Module!"));
+        QCOMPARE(indicator(), IndicatorColour::Red);
+        QCOMPARE(m_beeper.beeps(), (QList<BeepRecord>{{300, 300}}));
+        QCOMPARE(m_sim->received(), QByteArray());
+        QVERIFY(m_window->WindowEnabled());
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void operationsShowTheirResults()
+    {
+        connectLink();
+        click("btnLoop");
+        QCOMPARE(text("edLoop"), QStringLiteral("Loop Test Ok."));
+        QCOMPARE(text("pnMsg"), QStringLiteral("Loop Test Ok"));
+        click("btnReader");
+        QCOMPARE(text("edCardID"), QStringLiteral("04172635"));
+        QCOMPARE(text("pnMsg"), QStringLiteral("Reader Card Ok"));
+        click("btnSetData");
+        QCOMPARE(text("pnMsg"), QStringLiteral("Set Data Ok"));
+        QCOMPARE(m_beeper.beeps(), (QList<BeepRecord>{{1000, 300}, {1000, 300}, {1000, 300}}));
+        QCOMPARE(indicator(), IndicatorColour::Yellow);
+    }
+
+    void inputIsBlockedWhileAnOperationRuns()
+    {
+        connectLink();
+        SimFaults silent;
+        silent.silent = true;
+        m_sim->setFaults(silent);
+        bool enabledDuring = true;
+        bool hourglassDuring = false;
+        int clicksDuring = 0;
+        connect(button("btnRefresh"), &QPushButton::clicked, this, [&] { ++clicksDuring; });
+        QTimer::singleShot(300, this, [&] {
+            enabledDuring = m_window->WindowEnabled();
+            hourglassDuring = QApplication::overrideCursor() != nullptr;
+            // Painting goes on, and the controls keep their normal look.
+            QVERIFY(button("btnRefresh")->isEnabled());
+            QTest::mouseClick(button("btnRefresh"), Qt::LeftButton);
+        });
+        click("btnSetData");
+        QVERIFY(!enabledDuring);
+        QVERIFY(hourglassDuring);
+        QCOMPARE(clicksDuring, 0);
+        QCOMPARE(text("pnMsg"), QStringLiteral("Set Data Error"));
+        QVERIFY(m_window->WindowEnabled());
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void refreshShowsTheModulePage_data()
+    {
+        QTest::addColumn<bool>("connected");
+        QTest::newRow("with the module connected") << true;
+        QTest::newRow("with no module connected") << false;
+    }
+
+    void refreshShowsTheModulePage()
+    {
+        QFETCH(bool, connected);
+        QVERIFY(m_sim->listenHttp(m_address, 0));
+        if (connected)
+            connectLink();
+        setIp(QStringLiteral("%1:%2").arg(m_address.toString()).arg(m_sim->httpPort()));
+        click("btnRefresh");
+        auto *web = m_window->findChild<QWebEngineView *>("webMain");
+        QTRY_COMPARE_WITH_TIMEOUT(web->title(), QStringLiteral("VELQA Module VQ240817"), 10000);
+        QCOMPARE(indicator(), IndicatorColour::Yellow);
+        QCOMPARE(m_beeper.beeps(), (QList<BeepRecord>{{1000, 300}}));
+        QVERIFY(m_window->WindowEnabled());
+    }
+
+    void refreshWithEmptyAddress()
+    {
+        setIp(QString());
+        click("btnRefresh");
+        auto *web = m_window->findChild<QWebEngineView *>("webMain");
+        QVERIFY(web->url().isEmpty());
+        QCOMPARE(indicator(), IndicatorColour::Yellow);
+        QCOMPARE(m_beeper.beeps(), (QList<BeepRecord>{{1000, 300}}));
+        QVERIFY(m_window->WindowEnabled());
+        QVERIFY(m_presenter.messages().isEmpty());
+    }
+
+    void enterInTheAddressFieldScans()
+    {
+        SimFaults refuse;
+        refuse.refuseConnections = true;
+        m_sim->setFaults(refuse);
+        auto *ip = m_window->findChild<QLineEdit *>("edIP");
+        ip->setFocus();
+        QTest::keyClick(ip, Qt::Key_Return);
+        QVERIFY(m_window->isVisible());
+        QCOMPARE(text("pnMsg"), QStringLiteral("Error!"));
+    }
+
+    void exitWhileConnected()
+    {
+        connectLink();
+        click("btnExit");
+        QVERIFY(!m_window->isVisible());
+        QVERIFY(!m_window->link().ConnectedFlag());
+        QCOMPARE(text("pnMsg"), QStringLiteral("Disconnect."));
+        QTRY_VERIFY(!m_sim->hasClient());
+    }
+
+    void closeRequestDuringAnOperation()
+    {
+        // Runs last: closing the last window asks the application to quit.
+        connectLink();
+        SimFaults silent;
+        silent.silent = true;
+        m_sim->setFaults(silent);
+        QTimer::singleShot(300, m_window.get(), [this] { m_window->close(); });
+        click("btnSetData");
+        // The operation ran on to its end and found the link closed.
+        QVERIFY(!m_window->isVisible());
+        QVERIFY(!m_window->link().ConnectedFlag());
+        QCOMPARE(text("pnMsg"), QStringLiteral("Set Data Error"));
+        QVERIFY(m_window->WindowEnabled());
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+private:
+    void setIp(const QString &address)
+    {
+        m_window->findChild<QLineEdit *>("edIP")->setText(address);
+    }
+    QPushButton *button(const char *name)
+    {
+        return m_window->findChild<QPushButton *>(QLatin1String(name));
+    }
+    void click(const char *name) { QTest::mouseClick(button(name), Qt::LeftButton); }
+    QString text(const char *name)
+    {
+        QObject *control = m_window->findChild<QObject *>(QLatin1String(name));
+        return control ? control->property("text").toString() : QString();
+    }
+    IndicatorColour indicator()
+    {
+        return m_window->findChild<IndicatorShape *>("shComm")->colour();
+    }
+    void connectLink()
+    {
+        m_window->link().OpenLink(m_address.toString());
+        QTRY_VERIFY(m_window->link().ConnectedFlag() && m_sim->hasClient());
+    }
+
+    // A loopback address of this test run's own, so that parallel runs never share a port.
+    const QHostAddress m_address{QStringLiteral("127.%1.%2.%3")
+                                     .arg(QRandomGenerator::global()->bounded(1, 255))
+                                     .arg(QRandomGenerator::global()->bounded(1, 255))
+                                     .arg(QRandomGenerator::global()->bounded(2, 255))};
+    QTemporaryDir m_store;
+    RecordingBeeper m_beeper;
+    RecordingPresenter m_presenter;
+    std::unique_ptr<SimModule> m_sim;
+    std::unique_ptr<TfrmMain> m_window;
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
