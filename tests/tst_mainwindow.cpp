@@ -1,12 +1,14 @@
 #include "Beeper.h"
 #include "ErrorBox.h"
 #include "IndicatorShape.h"
+#include "LinkTestSupport.h"
 #include "Language.h"
 #include "MainWindow.h"
 #include "MessageCatalogue.h"
 #include "simmodule.h"
 
 #include <QApplication>
+#include <QHostInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -243,6 +245,69 @@ private slots:
         QTest::keyClick(ip, Qt::Key_Return);
         QVERIFY(m_window->isVisible());
         QCOMPARE(text("pnMsg"), QStringLiteral("Error!"));
+    }
+
+    void badAddresses_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("throughTable");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("status");
+
+        const QString notStarted = QStringLiteral(
+            "Windows socket error: Invalid argument (22), on API 'WSAASyncGetHostByName'");
+        const QString notFound =
+            QStringLiteral("Windows socket error: Unknown host (1), on API 'ASync Lookup'");
+        // "@" stands for this run's own loopback address.
+        QTest::newRow("empty") << "" << false << "No address specified" << "Disconnect.";
+        QTest::newRow("only spaces") << "   " << false << notStarted << "Disconnect.";
+        QTest::newRow("300 characters") << QString(300, 'a') << false << notStarted
+                                        << "Disconnect.";
+        QTest::newRow("a web location") << "http://127.0.0.1/" << false << notStarted
+                                        << "Disconnect.";
+        QTest::newRow("address and port") << "127.0.0.1:5003" << false << notStarted
+                                          << "Disconnect.";
+        QTest::newRow("non-ASCII name") << "模組.invalid" << true << notFound << "Error!";
+        QTest::newRow("256.1.1.1") << "256.1.1.1" << true << notFound << "Error!";
+        QTest::newRow("unknown name") << "no-such-module.invalid" << true << notFound << "Error!";
+        QTest::newRow("spaces around the address") << "  @ " << false << "" << "Ok.";
+        QTest::newRow("localhost") << "localhost" << false << "" << "Ok.";
+        QTest::newRow("::1") << "::1" << false << "" << "Ok.";
+    }
+
+    void badAddresses()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, throughTable);
+        QFETCH(QString, error);
+        QFETCH(QString, status);
+
+        // Names that would go to DNS are answered from an empty table instead.
+        TableResolver table;
+        if (throughTable)
+            m_window->link().setResolver(&table);
+        std::unique_ptr<SimModule> other;
+        if (typed == "::1" || typed == "localhost") {
+            const QHostAddress address = typed == "::1"
+                                             ? QHostAddress(QHostAddress::LocalHostIPv6)
+                                             : QHostInfo::fromName(typed).addresses().value(0);
+            other = std::make_unique<SimModule>();
+            if (!other->listen(address, 0))
+                QSKIP("no loopback listener for this name here");
+            m_window->link().setPort(other->port());
+        }
+        setIp(QString(typed).replace('@', m_address.toString()));
+        click("btnScan");
+
+        QCOMPARE(m_presenter.messages(), error.isEmpty() ? QStringList() : QStringList{error});
+        QCOMPARE(text("pnMsg"), status);
+        QVERIFY(m_window->WindowEnabled());
+        QVERIFY(!QApplication::overrideCursor());
+        if (status == "Ok.")
+            QCOMPARE(text("pnSerial"), QStringLiteral("S/N : VQ240817"));
+        if (throughTable)
+            QCOMPARE(table.asked.size(), 1);
+        m_window->link().setResolver(nullptr);
     }
 
     void exitWhileConnected()
