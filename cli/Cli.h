@@ -11,5 +11,5 @@ enum class CliExit { AllSucceeded = 0, SomeFailed = 1, UsageError = 2 };
 [[nodiscard]] int RunCli(const QStringList &arguments, Console &console);
 
 // Default for --jobs.
-inline constexpr int DefaultJobs = 64;
+inline constexpr int DefaultJobs = 128;
 inline constexpr int MaxJobs = 1024;

@@ -1,10 +1,12 @@
 #include "ModuleJob.h"
 
+#include "HostResolver.h"
 #include "LinkErrors.h"
 #include "MessageCatalogue.h"
 #include "Operations.h"
 
 #include <QElapsedTimer>
+#include <QHostAddress>
 
 QString CommandName(CliCommand command)
 {
@@ -89,6 +91,23 @@ private:
     QString m_address;
 };
 
+// The platform's lookup of an address text also asks for the address's name, which can take
+// seconds on a machine without a name server and runs on a small shared pool of threads; an
+// address needs no lookup, so it comes back as it is, from the event loop like an answer.
+class AddressFirstResolver : public HostResolver
+{
+public:
+    bool Lookup(const QString &host, QObject *context, Done done) override
+    {
+        const QHostAddress address(host);
+        if (address.isNull())
+            return systemResolver().Lookup(host, context, std::move(done));
+        QMetaObject::invokeMethod(
+            context, [done, address] { done({address}); }, Qt::QueuedConnection);
+        return true;
+    }
+};
+
 static ModuleOutcome operationOutcome(const HeadlessModuleView &view)
 {
     if (view.indicator == IndicatorColour::Yellow)
@@ -132,9 +151,11 @@ ModuleResult RunModuleJob(const QString &address, const JobOptions &options)
     result.address = address;
     result.command = options.command;
 
+    AddressFirstResolver resolver;
     HeadlessModuleView view(address);
     ModuleLink link(&view);
     link.setPort(options.port);
+    link.setResolver(&resolver);
     if (options.wire) {
         link.setWireObserver(
             [&options, address](ModuleLink::WireDirection direction, const QByteArray &bytes) {
