@@ -56,12 +56,12 @@ private slots:
 
 void TestCliOutput::jsonHasOneObjectPerModule()
 {
-    const QList<ModuleResult> results{
-        goodScan("127.0.0.1", "VQ000001"),
-        failed("127.0.0.2", ModuleOutcome::NotConnected, "Error!",
-               {"Asynchronous socket error 111"})};
+    const QList<ModuleResult> results{goodScan("127.0.0.1", "VQ000001"),
+                                      failed("127.0.0.2", ModuleOutcome::NotConnected, "Error!",
+                                             {"Asynchronous socket error 111"})};
     QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(FormatJson(results, CliCommand::Scan), &error);
+    const QJsonDocument doc =
+        QJsonDocument::fromJson(FormatJson(results, CliCommand::Scan), &error);
     QCOMPARE(error.error, QJsonParseError::NoError);
     QVERIFY(doc.isArray());
     const QJsonArray array = doc.array();
@@ -140,8 +140,7 @@ void TestCliOutput::discoverReportsOnlyModulesFound()
 void TestCliOutput::junitCountsFailuresAndErrors()
 {
     const QList<ModuleResult> results{
-        goodScan("127.0.0.1", "VQ000001"),
-        failed("127.0.0.2", ModuleOutcome::NoReply, "Error!"),
+        goodScan("127.0.0.1", "VQ000001"), failed("127.0.0.2", ModuleOutcome::NoReply, "Error!"),
         failed("127.0.0.3", ModuleOutcome::Error, "Disconnect.",
                {"Windows socket error: Broken pipe (32), on API 'send'"})};
     const QByteArray xml =
@@ -180,10 +179,9 @@ void TestCliOutput::junitCountsFailuresAndErrors()
 
 void TestCliOutput::tableShowsRowsErrorsAndSummary()
 {
-    const QList<ModuleResult> results{
-        goodScan("127.0.0.1", "VQ000001"),
-        failed("127.0.0.12", ModuleOutcome::NotConnected, "Error!",
-               {"Asynchronous socket error 111"})};
+    const QList<ModuleResult> results{goodScan("127.0.0.1", "VQ000001"),
+                                      failed("127.0.0.12", ModuleOutcome::NotConnected, "Error!",
+                                             {"Asynchronous socket error 111"})};
     const QString table = FormatTable(results, CliCommand::Scan, true, 2500);
     const QStringList lines = table.split('\n', Qt::SkipEmptyParts);
     QVERIFY(lines[0].startsWith("ADDRESS"));
@@ -209,17 +207,18 @@ void TestCliOutput::traceLines_data()
     const QString blank(lead.size() + 3, QLatin1Char(' '));
     QTest::newRow("S01 frame sent")
         << ModuleLink::WireDirection::Sent << QByteArray("QMK\x0FS015D\r")
-        << QStringList{lead + ">  " + QStringLiteral("51 4D 4B 0F 53 30 31 35 44 0D").leftJustified(48) +
+        << QStringList{lead + ">  " +
+                       QStringLiteral("51 4D 4B 0F 53 30 31 35 44 0D").leftJustified(48) +
                        " QMK.S015D."};
     QTest::newRow("loop message with its zero byte")
         << ModuleLink::WireDirection::Received << QByteArray("Loop Test Ok.\0\r", 15)
-        << QStringList{lead + "<  " +
-                       QStringLiteral("4C 6F 6F 70 20 54 65 73 74 20 4F 6B 2E 00 0D").leftJustified(48) +
-                       " Loop Test Ok..."};
+        << QStringList{
+               lead + "<  " +
+               QStringLiteral("4C 6F 6F 70 20 54 65 73 74 20 4F 6B 2E 00 0D").leftJustified(48) +
+               " Loop Test Ok..."};
     QTest::newRow("seventeen bytes take two lines")
         << ModuleLink::WireDirection::Received << QByteArray("0123456789ABCDEF\xFF")
-        << QStringList{lead + "<  " +
-                           "30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46 " +
+        << QStringList{lead + "<  " + "30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46 " +
                            " 0123456789ABCDEF",
                        blank + QStringLiteral("FF").leftJustified(48) + " ."};
     QTest::newRow("an empty read still shows")

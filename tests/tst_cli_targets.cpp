@@ -41,8 +41,8 @@ void TestCliTargets::expandsSpecs_data()
         << QStringList{"127.0.0.2", "127.0.0.1", "127.0.0.3", "LOCALHOST"};
     QTest::newRow("host name with a dash is no range")
         << QStringList{"module-7.example"} << QStringList{"module-7.example"};
-    QTest::newRow("leading zeros normalised") << QStringList{"127.000.0.01"}
-                                              << QStringList{"127.0.0.1"};
+    QTest::newRow("leading zeros normalised")
+        << QStringList{"127.000.0.01"} << QStringList{"127.0.0.1"};
 }
 
 void TestCliTargets::expandsSpecs()
@@ -123,8 +123,8 @@ void TestCliTargets::usageErrorsExitWithTwo_data()
     QTest::newRow("bad range") << QStringList{"scan", "127.0.0.40-127.0.0.1"} << "bad range";
     QTest::newRow("jobs zero") << QStringList{"scan", "--jobs", "0", "127.0.0.1"} << "--jobs";
     QTest::newRow("jobs text") << QStringList{"scan", "--jobs", "many", "127.0.0.1"} << "--jobs";
-    QTest::newRow("port too large") << QStringList{"scan", "--port", "70000", "127.0.0.1"}
-                                    << "--port";
+    QTest::newRow("port too large")
+        << QStringList{"scan", "--port", "70000", "127.0.0.1"} << "--port";
     QTest::newRow("unwritable junit")
         << QStringList{"scan", "--junit", "/nonexistent/dir/report.xml", "127.0.0.1"}
         << "cannot write";
@@ -145,9 +145,10 @@ void TestCliTargets::helpDocumentsExitCodes()
 {
     const CliRun run = runCli({"--help"});
     QCOMPARE(run.exitCode, 0);
-    for (const char *part : {"Exit codes:", "  0  every module succeeded", "  1  some module failed",
-                             "  2  usage error", "--jobs", "--json", "--junit", "--trace",
-                             "discover", "reader-test", "loop-test", "set-test-data", "clear"})
+    for (const char *part :
+         {"Exit codes:", "  0  every module succeeded", "  1  some module failed",
+          "  2  usage error", "--jobs", "--json", "--junit", "--trace", "discover", "reader-test",
+          "loop-test", "set-test-data", "clear"})
         QVERIFY2(run.out.contains(QLatin1String(part)), part);
 }
 
