@@ -126,6 +126,8 @@ qint64 ModuleLink::SendText(const QByteArray &bytes)
         m_socket->abort();
         throw LinkError(WindowsSocketErrorMessage(code, QStringLiteral("send")));
     }
+    if (m_wireObserver && written > 0)
+        m_wireObserver(WireDirection::Sent, bytes.left(written));
     return written;
 }
 
@@ -170,6 +172,8 @@ void ModuleLink::sockMainRead()
 {
     // Whatever arrived replaces the buffer: a reply split over two reads leaves its second piece.
     m_replyBuffer = m_socket->readAll();
+    if (m_wireObserver)
+        m_wireObserver(WireDirection::Received, m_replyBuffer);
 }
 
 void ModuleLink::sockMainDisconnect()

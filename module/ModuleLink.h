@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class Clock;
@@ -64,6 +65,13 @@ public:
     [[nodiscard]] quint16 port() const { return m_port; }
     [[nodiscard]] QString host() const { return m_host; }
     void setResolver(HostResolver *resolver);
+
+    // Sees the bytes of every send the system accepted and of every read, as they happen; for a
+    // trace of the exchange. None by default.
+    enum class WireDirection { Sent, Received };
+    using WireObserver = std::function<void(WireDirection, const QByteArray &)>;
+    void setWireObserver(WireObserver observer) { m_wireObserver = std::move(observer); }
+
     void setClock(const Clock *clock);
     [[nodiscard]] const Clock &clock() const { return *m_clock; }
 
@@ -94,4 +102,5 @@ private:
     bool m_lookupPending = false;
     Call m_call = Call::None;
     std::optional<int> m_callError;
+    WireObserver m_wireObserver;
 };

@@ -85,7 +85,8 @@ void ModuleOperations::Scan()
         m_link.WaitPumping(10);
     }
 
-    ShowWebPage();
+    if (m_webPageStep)
+        ShowWebPage();
     m_view.SetIndicator(IndicatorColour::Yellow);
     m_view.SetStatusText(FixedTexts::ScanOk);
     m_view.SetWindowEnabled(true);

@@ -82,6 +82,12 @@ public:
     void LoopTest();
     void ShowWebPage();
 
+    // On by default: a scan ends by showing the module's web page as the web-page button does.
+    // A caller with no browser pane turns it off, and the scan then ends without that step's
+    // 2000 ms wait and beep.
+    void setWebPageStep(bool on) { m_webPageStep = on; }
+    [[nodiscard]] bool webPageStep() const { return m_webPageStep; }
+
     // The common begin and end of the data-slot and test operations.
     void BeginOperation(const std::function<void()> &emptyResultField);
     void ReportOutcome(Outcome outcome, Msg successRow, Msg noReplyRow);
@@ -93,4 +99,5 @@ private:
 
     ModuleLink &m_link;
     OperationView &m_view;
+    bool m_webPageStep = true;
 };

@@ -1,3 +1,4 @@
+#include "simfleet.h"
 #include "simmodule.h"
 
 #include <QCommandLineParser>
@@ -6,6 +7,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+
+#include <sys/resource.h>
 
 static const char kDescription[] =
     "A simulated VELQA module for tests and demonstrations, on loopback addresses only.\n"
@@ -42,6 +45,32 @@ static int number(const QCommandLineParser &parser, const QString &name, int min
                  .arg(parser.value(name)));
     }
     return value;
+}
+
+// Each module holds a listening socket and a client: a large fleet needs more descriptors than
+// the usual soft limit of 1024.
+static void raiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+static int runFleet(const QHostAddress &first, int count, int port, const SimFaults &faults)
+{
+    raiseDescriptorLimit();
+    SimFleet fleet;
+    if (!fleet.listen(first, count, static_cast<quint16>(port)))
+        fail(QStringLiteral("cannot start %1 modules: %2").arg(count).arg(fleet.errorString()));
+    for (int i = 0; i < fleet.count(); ++i)
+        fleet.module(i)->setFaults(faults);
+    std::printf("velqa-sim: %d modules on %s to %s, port %u\n", count,
+                qPrintable(fleet.address(0).toString()),
+                qPrintable(fleet.address(count - 1).toString()), unsigned(fleet.port()));
+    std::fflush(stdout);
+    return QCoreApplication::exec();
 }
 
 int main(int argc, char *argv[])
@@ -88,6 +117,12 @@ int main(int argc, char *argv[])
     option("refuse-for", "Fault: refuse connections for this many ms after start (0: for ever).",
            "ms");
     option("verbose", "Print connections and every command handled.");
+    option("count",
+           "Serve this many modules, one per loopback address from --address on "
+           "(127.0.0.1, 127.0.0.2, ...), all on --port, each with the serial number \"VQ\" and "
+           "six digits of its address and slots of its own; the fault options apply to all, "
+           "--serial, --slot and the web page do not.",
+           "n", "1");
     parser.process(app);
 
     QString addressText = parser.value("address");
@@ -155,6 +190,9 @@ int main(int argc, char *argv[])
     faults.garbageReplies = parser.isSet("garbage");
 
     const int port = number(parser, "port", 0, 65535);
+    const int count = number(parser, "count", 1, 65536);
+    if (count > 1)
+        return runFleet(address, count, port, faults);
     if (!module.listen(address, static_cast<quint16>(port))) {
         fail(QStringLiteral("cannot listen on %1:%2: %3")
                  .arg(address.toString())

@@ -1,0 +1,354 @@
+#include "CliTestSupport.h"
+#include "CommandFrame.h"
+#include "LinkTestSupport.h"
+#include "ModuleJob.h"
+#include "ModuleLink.h"
+#include "OperationTestSupport.h"
+#include "Operations.h"
+#include "simfleet.h"
+#include "simmodule.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+Q_DECLARE_METATYPE(CliCommand)
+
+// Each test function here uses its own 127.0.x block, apart from the other command line tests.
+static QHostAddress at(const char *address)
+{
+    return QHostAddress(QString::fromLatin1(address));
+}
+
+static QByteArray scanFrames()
+{
+    QByteArray bytes = BuildCommandFrame(ModuleMessages::SerialCommand) +
+                       BuildCommandFrame(ModuleMessages::VersionCommand);
+    for (int slot = 1; slot <= 8; ++slot)
+        bytes += BuildCommandFrame(ModuleMessages::SlotReadCommand(slot));
+    return bytes;
+}
+
+static QHash<QString, QJsonObject> byAddress(const QString &json)
+{
+    QHash<QString, QJsonObject> objects;
+    const QJsonArray array = QJsonDocument::fromJson(json.toUtf8()).array();
+    for (const QJsonValue &value : array)
+        objects.insert(value.toObject()["address"].toString(), value.toObject());
+    return objects;
+}
+
+static SimFaults answerOnly(const QList<QByteArray> &requests)
+{
+    SimFaults faults;
+    faults.answerOnly = QSet<QByteArray>(requests.begin(), requests.end());
+    return faults;
+}
+
+class TestCliFleet : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void fleetGivesEachAddressItsOwnModule();
+    void fleetsOnOverlappingAddressesTakeDifferentPorts();
+    void fleetRefusesAddressesOffLoopback();
+    void mixOfGoodAndFaultyModules();
+    void sameBytesAsTheWindow_data();
+    void sameBytesAsTheWindow();
+    void discoverListsOnlyModules();
+    void traceShowsEveryExchange();
+    void scanWithoutWebPageStep();
+};
+
+void TestCliFleet::fleetGivesEachAddressItsOwnModule()
+{
+    SimFleet fleet;
+    QVERIFY2(fleet.listen(at("127.0.6.254"), 3), qPrintable(fleet.errorString()));
+    QCOMPARE(fleet.count(), 3);
+    QVERIFY(fleet.port() != 0);
+    QCOMPARE(fleet.address(2), at("127.0.7.0"));
+    QCOMPARE(fleet.module(0)->serialNumber(), QByteArray("VQ001790"));
+    QCOMPARE(fleet.module(2)->serialNumber(), QByteArray("VQ001792"));
+    QCOMPARE(fleet.module(1)->slotData(4), QByteArray("Slot 4 of VQ001791").leftJustified(32));
+    for (int i = 0; i < fleet.count(); ++i)
+        QVERIFY(fleet.module(i)->isListening());
+}
+
+void TestCliFleet::fleetsOnOverlappingAddressesTakeDifferentPorts()
+{
+    SimFleet first;
+    QVERIFY2(first.listen(at("127.0.9.1"), 3), qPrintable(first.errorString()));
+    SimFleet taken;
+    QVERIFY(!taken.listen(at("127.0.9.3"), 2, first.port()));
+    QVERIFY(taken.errorString().contains("127.0.9.3"));
+    QCOMPARE(taken.count(), 0);
+    SimFleet second;
+    QVERIFY2(second.listen(at("127.0.9.3"), 2), qPrintable(second.errorString()));
+    QVERIFY(second.port() != first.port());
+}
+
+void TestCliFleet::fleetRefusesAddressesOffLoopback()
+{
+    SimFleet fleet;
+    QVERIFY(!fleet.listen(at("10.0.0.1"), 2));
+    QVERIFY(!fleet.listen(QHostAddress::LocalHostIPv6, 2));
+    QVERIFY(!fleet.listen(at("127.255.255.250"), 10));
+    QCOMPARE(fleet.count(), 0);
+}
+
+void TestCliFleet::mixOfGoodAndFaultyModules()
+{
+    SimFleet fleet;
+    QVERIFY2(fleet.listen(at("127.0.10.1"), 6), qPrintable(fleet.errorString()));
+    SimFaults silent;
+    silent.silent = true;
+    fleet.module(1)->setFaults(silent);
+    fleet.module(2)->setFaults(answerOnly({"S01"}));
+    SimFaults refusing;
+    refusing.refuseConnections = true;
+    fleet.module(3)->setFaults(refusing);
+    fleet.module(4)->setFaults(
+        answerOnly({"S01", "V01", "G01", "G02", "G04", "G06", "G07", "G08"}));
+
+    QTemporaryDir dir;
+    const QString junit = dir.filePath("report.xml");
+    // 127.0.10.7 has no module at all.
+    const CliRun run = runCli({"scan", "127.0.10.1-7", "--json", "--jobs", "7", "--junit", junit,
+                               "--port", QString::number(fleet.port())});
+    QCOMPARE(run.exitCode, int(CliExit::SomeFailed));
+    const QHash<QString, QJsonObject> results = byAddress(run.out);
+    QCOMPARE(results.size(), 7);
+
+    struct Expected
+    {
+        const char *address;
+        const char *outcome;
+        const char *status;
+        const char *serial;
+        int slotCount;
+    };
+    const Expected expected[] = {
+        {"127.0.10.1", "success", "Ok.", "VQ002561", 8},
+        {"127.0.10.2", "no-reply", "Error!", nullptr, 0},
+        {"127.0.10.3", "no-reply", "Error!", "VQ002563", 0},
+        {"127.0.10.4", "not-connected", "Error!", nullptr, 0},
+        {"127.0.10.5", "success", "Ok.", "VQ002565", 6},
+        {"127.0.10.6", "success", "Ok.", "VQ002566", 8},
+        {"127.0.10.7", "not-connected", "Error!", nullptr, 0},
+    };
+    for (const Expected &e : expected) {
+        const QJsonObject r = results.value(e.address);
+        QVERIFY2(!r.isEmpty(), e.address);
+        QCOMPARE(r["outcome"].toString(), e.outcome);
+        QCOMPARE(r["status"].toString(), e.status);
+        if (e.serial)
+            QCOMPARE(r["serial"].toString(), e.serial);
+        else
+            QVERIFY2(r["serial"].isNull(), e.address);
+        QCOMPARE(r["slots"].toArray().size(), e.slotCount);
+    }
+    // Slots that did not answer leave gaps, the others keep their numbers.
+    const QJsonArray partial = results.value("127.0.10.5")["slots"].toArray();
+    QCOMPARE(partial[2].toObject()["slot"].toInt(), 4);
+    QCOMPARE(partial[2].toObject()["data"].toString(),
+             QStringLiteral("Slot 4 of VQ002565").leftJustified(32));
+    // A refused connection is what the window's error box would have shown.
+    QVERIFY(results.value("127.0.10.4")["errors"].toArray().first().toString().startsWith(
+        "Asynchronous socket error"));
+
+    QFile report(junit);
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    const QByteArray xml = report.readAll();
+    QVERIFY2(xml.contains("tests=\"7\" failures=\"4\" errors=\"0\""), xml.constData());
+}
+
+void TestCliFleet::sameBytesAsTheWindow_data()
+{
+    QTest::addColumn<CliCommand>("command");
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("value");
+
+    QByteArray clear;
+    for (int slot = 1; slot <= 8; ++slot)
+        clear += BuildCommandFrame(ModuleMessages::SlotClearCommand(slot));
+    QTest::newRow("scan") << CliCommand::Scan << QByteArray() << "Ok." << QString() << QString();
+    QTest::newRow("set-test-data")
+        << CliCommand::SetTestData << BuildCommandFrame(ModuleMessages::TestPattern)
+        << "Set Data Ok" << QString() << QString();
+    QTest::newRow("clear") << CliCommand::Clear << clear << "Set Data Ok" << QString() << QString();
+    QTest::newRow("reader-test") << CliCommand::ReaderTest << ModuleMessages::ReaderRequest
+                                 << "Reader Card Ok"
+                                 << "card"
+                                 << "04172635";
+    QTest::newRow("loop-test") << CliCommand::LoopTest << ModuleMessages::LoopMessage
+                               << "Loop Test Ok"
+                               << "loop"
+                               << "Loop Test Ok.";
+}
+
+void TestCliFleet::sameBytesAsTheWindow()
+{
+    QFETCH(CliCommand, command);
+    QFETCH(QByteArray, after);
+    QFETCH(QString, status);
+    QFETCH(QString, field);
+    QFETCH(QString, value);
+
+    SimFleet fleet;
+    QVERIFY2(fleet.listen(at("127.0.11.1"), 2), qPrintable(fleet.errorString()));
+    const CliRun run = runCli(
+        {CommandName(command), "127.0.11.1-2", "--json", "--port", QString::number(fleet.port())});
+    QCOMPARE(run.exitCode, int(CliExit::AllSucceeded));
+    const QHash<QString, QJsonObject> results = byAddress(run.out);
+    for (const char *address : {"127.0.11.1", "127.0.11.2"}) {
+        QCOMPARE(results.value(address)["status"].toString(), status);
+        if (!field.isEmpty())
+            QCOMPARE(results.value(address)[field].toString(), value);
+    }
+    const QByteArray wire = fleet.module(0)->received();
+    QCOMPARE(wire, scanFrames() + after);
+    QCOMPARE(fleet.module(1)->received(), wire);
+
+    // The window: a scan, then the operation's button, on a module of its own.
+    SimModule window;
+    QVERIFY(window.listen(QHostAddress::LocalHost, 0));
+    RecordingOwner owner;
+    ModuleLink link(&owner);
+    owner.link = &link;
+    link.setPort(window.port());
+    RecordingView view;
+    ModuleOperations operations(link, view);
+    // The web page step sends nothing; the scan row keeps it, the others save its two seconds.
+    operations.setWebPageStep(command == CliCommand::Scan);
+    operations.Scan();
+    QCOMPARE(view.status, "Ok.");
+    switch (command) {
+    case CliCommand::SetTestData:
+        operations.SetTestData();
+        break;
+    case CliCommand::Clear:
+        operations.ClearAllData();
+        break;
+    case CliCommand::ReaderTest:
+        operations.ReaderTest();
+        break;
+    case CliCommand::LoopTest:
+        operations.LoopTest();
+        break;
+    default:
+        break;
+    }
+    QCOMPARE(view.status, status);
+    QCOMPARE(window.received(), wire);
+}
+
+void TestCliFleet::discoverListsOnlyModules()
+{
+    SimFleet fleet;
+    QVERIFY2(fleet.listen(at("127.0.12.1"), 3), qPrintable(fleet.errorString()));
+    SimFaults silent;
+    silent.silent = true;
+    fleet.module(1)->setFaults(silent);
+    // Something else on the port that takes the connection but is no module.
+    QTcpServer other;
+    QVERIFY(other.listen(at("127.0.12.4"), fleet.port()));
+    // A module that answers "S01" but not "V01" is not counted either.
+    SimModule half;
+    half.setFaults(answerOnly({"S01"}));
+    QVERIFY(half.listen(at("127.0.12.5"), fleet.port()));
+
+    const CliRun run =
+        runCli({"discover", "127.0.12.1-6", "--port", QString::number(fleet.port())});
+    QCOMPARE(run.exitCode, int(CliExit::AllSucceeded));
+    const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 4);
+    QVERIFY(lines[0].startsWith("ADDRESS"));
+    QVERIFY(lines[1].startsWith("127.0.12.1 "));
+    QVERIFY(lines[1].contains("VQ003073  03.21-01"));
+    QVERIFY(lines[2].startsWith("127.0.12.3 "));
+    QVERIFY(lines[2].contains("VQ003075"));
+    QCOMPARE(lines[3].left(36), "2 of 6 addresses answered as modules");
+
+    const CliRun none =
+        runCli({"discover", "127.0.12.7-9", "--json", "--port", QString::number(fleet.port())});
+    QCOMPARE(none.exitCode, int(CliExit::SomeFailed));
+    QCOMPARE(QJsonDocument::fromJson(none.out.toUtf8()).array().size(), 0);
+}
+
+void TestCliFleet::traceShowsEveryExchange()
+{
+    SimFleet fleet;
+    QVERIFY2(fleet.listen(at("127.0.13.1"), 1), qPrintable(fleet.errorString()));
+    const CliRun run =
+        runCli({"loop-test", "127.0.13.1", "--trace", "--port", QString::number(fleet.port())});
+    QCOMPARE(run.exitCode, 0);
+    const QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
+    QStringList sent;
+    QStringList received;
+    for (const QString &line : lines) {
+        QVERIFY2(line.contains(QRegularExpression("^ +\\d+ ms  127\\.0\\.13\\.1 +[<>]  ")) ||
+                     line.startsWith("        "),
+                 qPrintable(line));
+        if (line.contains("127.0.13.1") && line.contains(" >  "))
+            sent << line.mid(line.indexOf(" >  ") + 4);
+        if (line.contains("127.0.13.1") && line.contains(" <  "))
+            received << line.mid(line.indexOf(" <  ") + 4);
+    }
+    // Ten framed commands of the scan and the loop message, each answered.
+    QCOMPARE(sent.size(), 11);
+    QCOMPARE(received.size(), 11);
+    QCOMPARE(sent.first(),
+             QStringLiteral("51 4D 4B 0F 53 30 31 35 44 0D").leftJustified(48) + " QMK.S015D.");
+    QCOMPARE(sent.last(),
+             QStringLiteral("4C 6F 6F 70 20 54 65 73 74 20 4F 6B 2E 00 0D").leftJustified(48) +
+                 " Loop Test Ok...");
+    QCOMPARE(received.last(), sent.last());
+    // The results stay on standard output, apart from the trace.
+    QVERIFY(run.out.contains("Loop Test Ok."));
+    QVERIFY(!run.out.contains("4C 6F"));
+}
+
+void TestCliFleet::scanWithoutWebPageStep()
+{
+    SimModule sim;
+    QVERIFY(sim.listen(QHostAddress::LocalHost, 0));
+    RecordingOwner owner;
+    ModuleLink link(&owner);
+    owner.link = &link;
+    link.setPort(sim.port());
+    QByteArray sent;
+    QList<QByteArray> reads;
+    link.setWireObserver([&](ModuleLink::WireDirection direction, const QByteArray &bytes) {
+        if (direction == ModuleLink::WireDirection::Sent)
+            sent += bytes;
+        else
+            reads << bytes;
+    });
+    RecordingView view;
+    ModuleOperations operations(link, view);
+    QVERIFY(operations.webPageStep());
+    operations.setWebPageStep(false);
+    operations.Scan();
+
+    QCOMPARE(view.status, "Ok.");
+    QCOMPARE(view.indicator, IndicatorColour::Yellow);
+    QVERIFY(view.windowEnabled);
+    QCOMPARE(view.lines.size(), 8);
+    // No browser pane and no beep of its step: a successful scan is silent without it.
+    QVERIFY(view.navigations.isEmpty());
+    QCOMPARE(view.refreshes, 0);
+    QVERIFY(view.beeps.isEmpty());
+    // The observer saw exactly what reached the module, and every reply.
+    QCOMPARE(sent, sim.received());
+    QCOMPARE(reads.size(), 10);
+    QCOMPARE(reads.first().mid(4, 8), sim.serialNumber());
+}
+
+QTEST_GUILESS_MAIN(TestCliFleet)
+#include "tst_cli_fleet.moc"

@@ -1,0 +1,279 @@
+#include "Console.h"
+#include "Report.h"
+
+#include <QBuffer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+#include <QXmlStreamReader>
+
+Q_DECLARE_METATYPE(ModuleLink::WireDirection)
+
+static ModuleResult goodScan(const QString &address, const QString &serial)
+{
+    ModuleResult r;
+    r.address = address;
+    r.command = CliCommand::Scan;
+    r.serial = serial;
+    r.version = QStringLiteral("03.21-01");
+    r.slotLines = {{1, QStringLiteral("Slot one").leftJustified(32)},
+                   {3, QStringLiteral("Slot three").leftJustified(32)}};
+    r.outcome = ModuleOutcome::Success;
+    r.status = QStringLiteral("Ok.");
+    r.durationMs = 683;
+    return r;
+}
+
+static ModuleResult failed(const QString &address, ModuleOutcome outcome, const QString &status,
+                           const QStringList &errors = {})
+{
+    ModuleResult r;
+    r.address = address;
+    r.outcome = outcome;
+    r.status = status;
+    r.errors = errors;
+    r.durationMs = 500;
+    return r;
+}
+
+class TestCliOutput : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void jsonHasOneObjectPerModule();
+    void jsonCarriesTheTestsResultFields();
+    void discoverReportsOnlyModulesFound();
+    void junitCountsFailuresAndErrors();
+    void tableShowsRowsErrorsAndSummary();
+    void traceLines_data();
+    void traceLines();
+    void progressBarOnlyOnATerminal();
+    void progressLine_data();
+    void progressLine();
+};
+
+void TestCliOutput::jsonHasOneObjectPerModule()
+{
+    const QList<ModuleResult> results{goodScan("127.0.0.1", "VQ000001"),
+                                      failed("127.0.0.2", ModuleOutcome::NotConnected, "Error!",
+                                             {"Asynchronous socket error 111"})};
+    QJsonParseError error;
+    const QJsonDocument doc =
+        QJsonDocument::fromJson(FormatJson(results, CliCommand::Scan), &error);
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QVERIFY(doc.isArray());
+    const QJsonArray array = doc.array();
+    QCOMPARE(array.size(), 2);
+
+    const QJsonObject good = array[0].toObject();
+    QCOMPARE(good["address"].toString(), "127.0.0.1");
+    QCOMPARE(good["command"].toString(), "scan");
+    QCOMPARE(good["serial"].toString(), "VQ000001");
+    QCOMPARE(good["version"].toString(), "03.21-01");
+    QCOMPARE(good["outcome"].toString(), "success");
+    QCOMPARE(good["status"].toString(), "Ok.");
+    QCOMPARE(good["duration_ms"].toInt(), 683);
+    QCOMPARE(good["errors"].toArray().size(), 0);
+    const QJsonArray slotArray = good["slots"].toArray();
+    QCOMPARE(slotArray.size(), 2);
+    QCOMPARE(slotArray[1].toObject()["slot"].toInt(), 3);
+    // The slot's 32 characters, trailing spaces included.
+    QCOMPARE(slotArray[1].toObject()["data"].toString().size(), 32);
+    QVERIFY(!good.contains("scan_status"));
+
+    const QJsonObject bad = array[1].toObject();
+    QCOMPARE(bad["outcome"].toString(), "not-connected");
+    // A module that never answered has no serial number, not an empty one.
+    QVERIFY(bad["serial"].isNull());
+    QVERIFY(bad["version"].isNull());
+    QCOMPARE(bad["errors"].toArray().first().toString(), "Asynchronous socket error 111");
+}
+
+void TestCliOutput::jsonCarriesTheTestsResultFields()
+{
+    ModuleResult reader = goodScan("127.0.0.1", "VQ000001");
+    reader.command = CliCommand::ReaderTest;
+    reader.cardId = QStringLiteral("No Card !");
+    reader.status = QStringLiteral("Reader Card Ok");
+    reader.scanStatus = QStringLiteral("Ok.");
+    ModuleResult loop = goodScan("127.0.0.2", "VQ000002");
+    loop.command = CliCommand::LoopTest;
+    loop.loopText = QStringLiteral("Loop Test Ok.");
+    loop.scanStatus = QStringLiteral("Error!");
+
+    const QJsonArray array =
+        QJsonDocument::fromJson(FormatJson({reader, loop}, CliCommand::ReaderTest)).array();
+    QCOMPARE(array[0].toObject()["card"].toString(), "No Card !");
+    QCOMPARE(array[0].toObject()["scan_status"].toString(), "Ok.");
+    QVERIFY(!array[0].toObject().contains("loop"));
+    QCOMPARE(array[1].toObject()["loop"].toString(), "Loop Test Ok.");
+    QCOMPARE(array[1].toObject()["scan_status"].toString(), "Error!");
+}
+
+void TestCliOutput::discoverReportsOnlyModulesFound()
+{
+    ModuleResult found = goodScan("127.0.0.7", "VQ000007");
+    found.command = CliCommand::Discover;
+    found.found = true;
+    found.slotLines.clear();
+    ModuleResult silent = failed("127.0.0.8", ModuleOutcome::NoReply, "Connect Ok.");
+    silent.command = CliCommand::Discover;
+    ModuleResult empty = failed("127.0.0.9", ModuleOutcome::NotConnected, "Start Scan Module",
+                                {"Asynchronous socket error 111"});
+    empty.command = CliCommand::Discover;
+    const QList<ModuleResult> results{found, silent, empty};
+
+    const QJsonArray array =
+        QJsonDocument::fromJson(FormatJson(results, CliCommand::Discover)).array();
+    QCOMPARE(array.size(), 1);
+    QCOMPARE(array[0].toObject()["serial"].toString(), "VQ000007");
+
+    const QString table = FormatTable(results, CliCommand::Discover, false, 600);
+    QVERIFY(table.contains("127.0.0.7"));
+    QVERIFY(!table.contains("127.0.0.8"));
+    QVERIFY(!table.contains("127.0.0.9"));
+    QVERIFY(table.contains("1 of 3 addresses answered as modules"));
+}
+
+void TestCliOutput::junitCountsFailuresAndErrors()
+{
+    const QList<ModuleResult> results{
+        goodScan("127.0.0.1", "VQ000001"), failed("127.0.0.2", ModuleOutcome::NoReply, "Error!"),
+        failed("127.0.0.3", ModuleOutcome::Error, "Disconnect.",
+               {"Windows socket error: Broken pipe (32), on API 'send'"})};
+    const QByteArray xml =
+        FormatJunit(results, CliCommand::Scan, 1234, QDateTime(QDate(2024, 8, 17), QTime(9, 30)));
+
+    QXmlStreamReader reader(xml);
+    QStringList cases;
+    QStringList verdicts;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (!reader.isStartElement())
+            continue;
+        const QXmlStreamAttributes a = reader.attributes();
+        if (reader.name() == u"testsuite") {
+            QCOMPARE(a.value("tests").toString(), "3");
+            QCOMPARE(a.value("failures").toString(), "1");
+            QCOMPARE(a.value("errors").toString(), "1");
+            QCOMPARE(a.value("time").toString(), "1.234");
+            QCOMPARE(a.value("timestamp").toString(), "2024-08-17T09:30:00");
+            QCOMPARE(a.value("name").toString(), "velqa-cli scan");
+        } else if (reader.name() == u"testcase") {
+            cases << a.value("name").toString();
+            QCOMPARE(a.value("classname").toString(), "velqa.scan");
+        } else if (reader.name() == u"failure" || reader.name() == u"error") {
+            verdicts << reader.name().toString() + " " + a.value("type").toString() + " " +
+                            a.value("message").toString();
+        }
+    }
+    QVERIFY2(!reader.hasError(), qPrintable(reader.errorString()));
+    QCOMPARE(cases, QStringList({"127.0.0.1", "127.0.0.2", "127.0.0.3"}));
+    QCOMPARE(verdicts, QStringList({"failure no-reply Error!",
+                                    "error error Windows socket error: Broken pipe (32), on API "
+                                    "'send'"}));
+    QVERIFY(xml.contains("serial: VQ000001"));
+}
+
+void TestCliOutput::tableShowsRowsErrorsAndSummary()
+{
+    const QList<ModuleResult> results{goodScan("127.0.0.1", "VQ000001"),
+                                      failed("127.0.0.12", ModuleOutcome::NotConnected, "Error!",
+                                             {"Asynchronous socket error 111"})};
+    const QString table = FormatTable(results, CliCommand::Scan, true, 2500);
+    const QStringList lines = table.split('\n', Qt::SkipEmptyParts);
+    QVERIFY(lines[0].startsWith("ADDRESS"));
+    // Columns line up: every row's outcome starts where the header's does.
+    const qsizetype column = lines[0].indexOf("OUTCOME");
+    QCOMPARE(lines[1].indexOf("success"), column);
+    QCOMPARE(lines[1].mid(0, 9), "127.0.0.1");
+    QCOMPARE(lines[2], "    (01) " + QStringLiteral("Slot one").leftJustified(32));
+    QCOMPARE(lines[3], "    (03) " + QStringLiteral("Slot three").leftJustified(32));
+    QCOMPARE(lines[4].indexOf("not-connected"), column);
+    QVERIFY(lines[4].contains(" -  "));
+    QCOMPARE(lines[5], "127.0.0.12: Asynchronous socket error 111");
+    QCOMPARE(lines[6], "2 modules: 1 succeeded, 1 failed in 2.50 s");
+}
+
+void TestCliOutput::traceLines_data()
+{
+    QTest::addColumn<ModuleLink::WireDirection>("direction");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("lines");
+
+    const QString lead = QStringLiteral("     512 ms  127.0.0.3        ");
+    const QString blank(lead.size() + 3, QLatin1Char(' '));
+    QTest::newRow("S01 frame sent")
+        << ModuleLink::WireDirection::Sent << QByteArray("QMK\x0FS015D\r")
+        << QStringList{lead + ">  " +
+                       QStringLiteral("51 4D 4B 0F 53 30 31 35 44 0D").leftJustified(48) +
+                       " QMK.S015D."};
+    QTest::newRow("loop message with its zero byte")
+        << ModuleLink::WireDirection::Received << QByteArray("Loop Test Ok.\0\r", 15)
+        << QStringList{
+               lead + "<  " +
+               QStringLiteral("4C 6F 6F 70 20 54 65 73 74 20 4F 6B 2E 00 0D").leftJustified(48) +
+               " Loop Test Ok..."};
+    QTest::newRow("seventeen bytes take two lines")
+        << ModuleLink::WireDirection::Received << QByteArray("0123456789ABCDEF\xFF")
+        << QStringList{lead + "<  " + "30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46 " +
+                           " 0123456789ABCDEF",
+                       blank + QStringLiteral("FF").leftJustified(48) + " ."};
+    QTest::newRow("an empty read still shows")
+        << ModuleLink::WireDirection::Received << QByteArray()
+        << QStringList{lead + "<  " + QString(48, ' ') + " "};
+}
+
+void TestCliOutput::traceLines()
+{
+    QFETCH(ModuleLink::WireDirection, direction);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, lines);
+    QCOMPARE(FormatTrace(512, "127.0.0.3", direction, bytes), lines);
+}
+
+void TestCliOutput::progressBarOnlyOnATerminal()
+{
+    for (const bool terminal : {false, true}) {
+        QBuffer out;
+        QBuffer err;
+        out.open(QIODevice::WriteOnly);
+        err.open(QIODevice::WriteOnly);
+        Console console(&out, &err, terminal);
+        console.showProgress(3, 10, 700);
+        console.writeErr("a trace line\n");
+        console.endProgress();
+        console.writeOut("table\n");
+        QCOMPARE(out.data(), QByteArray("table\n"));
+        if (!terminal) {
+            QCOMPARE(err.data(), QByteArray("a trace line\n"));
+        } else {
+            // The bar is cleared for the line and drawn again below it, then cleared at the end.
+            const QByteArray bar = ProgressLine(3, 10, 700).toUtf8();
+            QCOMPARE(err.data(), "\r\x1b[K" + bar + "\r\x1b[Ka trace line\n" + bar + "\r\x1b[K");
+        }
+    }
+}
+
+void TestCliOutput::progressLine_data()
+{
+    QTest::addColumn<int>("done");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("start") << 0 << 250 << "[..........]   0/250  1.2 s";
+    QTest::newRow("part") << 125 << 250 << "[#####.....] 125/250  1.2 s";
+    QTest::newRow("end") << 250 << 250 << "[##########] 250/250  1.2 s";
+}
+
+void TestCliOutput::progressLine()
+{
+    QFETCH(int, done);
+    QFETCH(int, total);
+    QFETCH(QString, line);
+    QCOMPARE(ProgressLine(done, total, 1249, 10), line);
+}
+
+QTEST_GUILESS_MAIN(TestCliOutput)
+#include "tst_cli_output.moc"

@@ -1,0 +1,156 @@
+#include "CliTestSupport.h"
+#include "Targets.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestCliTargets : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void expandsSpecs_data();
+    void expandsSpecs();
+    void refusesBadSpecs_data();
+    void refusesBadSpecs();
+    void readsTargetFiles();
+    void missingFileIsAUsageError();
+    void usageErrorsExitWithTwo_data();
+    void usageErrorsExitWithTwo();
+    void helpDocumentsExitCodes();
+};
+
+void TestCliTargets::expandsSpecs_data()
+{
+    QTest::addColumn<QStringList>("specs");
+    QTest::addColumn<QStringList>("hosts");
+
+    QTest::newRow("one address") << QStringList{"127.0.0.1"} << QStringList{"127.0.0.1"};
+    QTest::newRow("list") << QStringList{"127.0.0.3", "127.0.0.1", "localhost"}
+                          << QStringList{"127.0.0.3", "127.0.0.1", "localhost"};
+    QTest::newRow("full range") << QStringList{"127.0.0.1-127.0.0.4"}
+                                << QStringList{"127.0.0.1", "127.0.0.2", "127.0.0.3", "127.0.0.4"};
+    QTest::newRow("last number only")
+        << QStringList{"127.0.0.8-10"} << QStringList{"127.0.0.8", "127.0.0.9", "127.0.0.10"};
+    QTest::newRow("range of one") << QStringList{"127.0.0.5-5"} << QStringList{"127.0.0.5"};
+    QTest::newRow("across the third number")
+        << QStringList{"127.0.0.254-127.0.1.1"}
+        << QStringList{"127.0.0.254", "127.0.0.255", "127.0.1.0", "127.0.1.1"};
+    QTest::newRow("duplicates run once, first place kept")
+        << QStringList{"127.0.0.2", "127.0.0.1-3", "LOCALHOST", "localhost"}
+        << QStringList{"127.0.0.2", "127.0.0.1", "127.0.0.3", "LOCALHOST"};
+    QTest::newRow("host name with a dash is no range")
+        << QStringList{"module-7.example"} << QStringList{"module-7.example"};
+    QTest::newRow("leading zeros normalised")
+        << QStringList{"127.000.0.01"} << QStringList{"127.0.0.1"};
+}
+
+void TestCliTargets::expandsSpecs()
+{
+    QFETCH(QStringList, specs);
+    QFETCH(QStringList, hosts);
+    const TargetList list = ParseTargets(specs);
+    QVERIFY2(list.ok(), qPrintable(list.error));
+    QCOMPARE(list.hosts, hosts);
+}
+
+void TestCliTargets::refusesBadSpecs_data()
+{
+    QTest::addColumn<QStringList>("specs");
+    QTest::addColumn<QString>("errorPart");
+
+    QTest::newRow("reversed") << QStringList{"127.0.0.40-127.0.0.1"} << "end comes before";
+    QTest::newRow("reversed short") << QStringList{"127.0.0.9-1"} << "end comes before";
+    QTest::newRow("open end") << QStringList{"127.0.0.1-"} << "bad range";
+    QTest::newRow("octet too large") << QStringList{"127.0.0.1-300"} << "bad range";
+    QTest::newRow("end not an address") << QStringList{"127.0.0.1-127.0.0"} << "bad range";
+    QTest::newRow("end a name") << QStringList{"127.0.0.1-abc"} << "bad range";
+    QTest::newRow("bad address") << QStringList{"127.0.0.300"} << "bad address";
+    QTest::newRow("too many") << QStringList{"127.0.0.0-127.1.0.0"} << "more than";
+    QTest::newRow("empty") << QStringList{""} << "empty target";
+    QTest::newRow("nothing") << QStringList{} << "no targets";
+}
+
+void TestCliTargets::refusesBadSpecs()
+{
+    QFETCH(QStringList, specs);
+    QFETCH(QString, errorPart);
+    const TargetList list = ParseTargets(specs);
+    QVERIFY(!list.ok());
+    QVERIFY2(list.error.contains(errorPart), qPrintable(list.error));
+}
+
+void TestCliTargets::readsTargetFiles()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QFile file(dir.filePath("station.txt"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("# line 3\n127.0.0.1\n\n127.0.0.5-6, 127.0.0.9   # bench\n  127.0.0.1\n");
+    file.close();
+
+    const TargetList list = ParseTargets({"127.0.0.20"}, {file.fileName()});
+    QVERIFY2(list.ok(), qPrintable(list.error));
+    QCOMPARE(list.hosts,
+             QStringList({"127.0.0.20", "127.0.0.1", "127.0.0.5", "127.0.0.6", "127.0.0.9"}));
+
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("127.0.0.1\n127.0.0.9-2\n");
+    file.close();
+    const TargetList bad = ParseTargets({}, {file.fileName()});
+    QVERIFY(!bad.ok());
+    // The line is named, so a technician finds the mistake in a long file.
+    QVERIFY2(bad.error.contains("station.txt:2:"), qPrintable(bad.error));
+}
+
+void TestCliTargets::missingFileIsAUsageError()
+{
+    const CliRun run = runCli({"scan", "--file", "/nonexistent/velqa-targets.txt"});
+    QCOMPARE(run.exitCode, int(CliExit::UsageError));
+    QVERIFY(run.err.contains("cannot read target file"));
+    QVERIFY(run.out.isEmpty());
+}
+
+void TestCliTargets::usageErrorsExitWithTwo_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("errorPart");
+
+    QTest::newRow("no command") << QStringList{} << "no command";
+    QTest::newRow("unknown command") << QStringList{"probe", "127.0.0.1"} << "unknown command";
+    QTest::newRow("unknown option") << QStringList{"scan", "--fast", "127.0.0.1"} << "fast";
+    QTest::newRow("no targets") << QStringList{"scan"} << "no targets";
+    QTest::newRow("bad range") << QStringList{"scan", "127.0.0.40-127.0.0.1"} << "bad range";
+    QTest::newRow("jobs zero") << QStringList{"scan", "--jobs", "0", "127.0.0.1"} << "--jobs";
+    QTest::newRow("jobs text") << QStringList{"scan", "--jobs", "many", "127.0.0.1"} << "--jobs";
+    QTest::newRow("port too large")
+        << QStringList{"scan", "--port", "70000", "127.0.0.1"} << "--port";
+    QTest::newRow("unwritable junit")
+        << QStringList{"scan", "--junit", "/nonexistent/dir/report.xml", "127.0.0.1"}
+        << "cannot write";
+}
+
+void TestCliTargets::usageErrorsExitWithTwo()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, errorPart);
+    const CliRun run = runCli(arguments);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains(errorPart), qPrintable(run.err));
+    // Nothing was run, so nothing is reported.
+    QVERIFY(run.out.isEmpty());
+}
+
+void TestCliTargets::helpDocumentsExitCodes()
+{
+    const CliRun run = runCli({"--help"});
+    QCOMPARE(run.exitCode, 0);
+    for (const char *part :
+         {"Exit codes:", "  0  every module succeeded", "  1  some module failed",
+          "  2  usage error", "--jobs", "--json", "--junit", "--trace", "discover", "reader-test",
+          "loop-test", "set-test-data", "clear"})
+        QVERIFY2(run.out.contains(QLatin1String(part)), part);
+}
+
+QTEST_GUILESS_MAIN(TestCliTargets)
+#include "tst_cli_targets.moc"
