@@ -4,6 +4,7 @@
 #include "WebPane.h"
 
 #include <QApplication>
+#include <QLoggingCategory>
 
 #include <exception>
 
@@ -11,6 +12,8 @@ int main(int argc, char *argv[])
 {
     (void)MessageCatalogue::instance();
     PrepareWebEngine();
+    // The browser engine reports its start-up parameters at info level; a technician needs none.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     // The browser pane shares its GL context with the window; Qt needs this before the app exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);

@@ -50,10 +50,10 @@ Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=("$!")
 sleep 1
 export DISPLAY=$display
-"$TOOL" &
+mkdir -p build/screenshots
+"$TOOL" >build/screenshots/tool.log 2>&1 &
 pids+=("$!")
 sleep 4
-mkdir -p build/screenshots
 import -window root build/screenshots/started.png
 # The IP field has the focus: replace its text with the simulator's address and press Enter.
 if command -v xdotool >/dev/null 2>&1; then
@@ -62,3 +62,4 @@ if command -v xdotool >/dev/null 2>&1; then
     import -window root build/screenshots/scanned.png
 fi
 echo "Screenshots: $(ls build/screenshots/*.png | tr '\n' ' ')"
+echo "(the tool's messages are in build/screenshots/tool.log)"

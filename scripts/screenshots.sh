@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Takes a picture of the main window in each language: docs/window-en.png, window-zh-cn.png and
-# window-zh-tw.png. Needs an existing build (BUILD_DIR, default build/), Xvfb and ImageMagick.
-# The tool is only started and photographed: nothing is scanned and no page is loaded.
+# Takes pictures of the main window in each language: as it starts (docs/window-en.png,
+# window-zh-cn.png, window-zh-tw.png) and after a scan of a simulated module on a loopback address
+# of its own (docs/scan-en.png, scan-zh-cn.png, scan-zh-tw.png). Needs an existing build
+# (BUILD_DIR, default build/), Xvfb, xdotool and ImageMagick; the web page after the scan needs
+# port 80 (root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -19,6 +21,7 @@ xvfb_pid=""
 tool_pid=""
 cleanup() {
     [ -n "$tool_pid" ] && kill "$tool_pid" 2>/dev/null || true
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
     rm -rf "$work"
 }
@@ -40,8 +43,17 @@ find_window() {
     xwininfo -display ":$display" -root -tree 2>/dev/null | awk '/ 758x546\+/ {print $1; exit}'
 }
 
+sim_pid=""
+sim_address=127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).$((RANDOM % 250 + 2))
+start_sim() {
+    "$root/${BUILD_DIR:-build}/sim/velqa-sim" --address "$sim_address" --port 5003 \
+        --http-port 80 >"$work/sim.log" 2>&1 &
+    sim_pid=$!
+    sleep 0.5
+}
+
 shoot() {
-    local flag=$1 out=$2
+    local flag=$1 out=$2 scan_out=${3:-}
     rm -rf "$work/xdg"
     mkdir -p "$work/xdg/KAVRO"
     printf '[General]\nLanguageFlag=%s\n' "$flag" >"$work/xdg/KAVRO/LinkConfig.conf"
@@ -58,12 +70,22 @@ shoot() {
     sleep 3
     window=$(find_window)
     import -display ":$display" -window "$window" "$root/docs/$out"
+    echo "docs/$out"
+    if [ -n "$scan_out" ]; then
+        # The IP field has the focus: type the simulator's address and press Enter to scan.
+        xdotool key ctrl+a
+        xdotool type --delay 10 "$sim_address"
+        xdotool key Return
+        sleep 4
+        import -display ":$display" -window "$window" "$root/docs/$scan_out"
+        echo "docs/$scan_out"
+    fi
     kill "$tool_pid"
     wait "$tool_pid" 2>/dev/null || true
     tool_pid=""
-    echo "docs/$out"
 }
 
-shoot English window-en.png
-shoot ChineseGB window-zh-cn.png
-shoot ChineseBIG5 window-zh-tw.png
+start_sim
+shoot English window-en.png scan-en.png
+shoot ChineseGB window-zh-cn.png scan-zh-cn.png
+shoot ChineseBIG5 window-zh-tw.png scan-zh-tw.png
