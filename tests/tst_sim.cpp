@@ -1,27 +1,11 @@
 #include "simframe.h"
+#include "SimTestSupport.h"
 #include "simmodule.h"
 
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
 
-// The test's own frame builder, written from the wire format rather than taken from the module.
-static QByteArray frameOf(const QByteArray &command)
-{
-    quint8 sum = 0x0F;
-    for (const char byte : command) {
-        sum ^= static_cast<quint8>(byte);
-    }
-    return QByteArray("QMK\x0F") + command +
-           QByteArray::number(sum, 16).toUpper().rightJustified(2, '0') + '\r';
-}
-
-static QByteArray dataReplyOf(const QByteArray &data)
-{
-    quint8 sum = 0x06;
-    for (const char byte : data) {
-        sum ^= static_cast<quint8>(byte);
-    }
     return QByteArray("QMK\x06") + data +
            QByteArray::number(sum, 16).toUpper().rightJustified(2, '0') + '\r';
 }

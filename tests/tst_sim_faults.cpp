@@ -1,3 +1,4 @@
+#include "SimTestSupport.h"
 #include "simmodule.h"
 
 #include <QElapsedTimer>
@@ -13,22 +14,6 @@
 
 Q_DECLARE_METATYPE(SimFaults)
 
-static QByteArray frameOf(const QByteArray &command)
-{
-    quint8 sum = 0x0F;
-    for (const char byte : command) {
-        sum ^= static_cast<quint8>(byte);
-    }
-    return QByteArray("QMK\x0F") + command +
-           QByteArray::number(sum, 16).toUpper().rightJustified(2, '0') + '\r';
-}
-
-static QByteArray dataReplyOf(const QByteArray &data)
-{
-    quint8 sum = 0x06;
-    for (const char byte : data) {
-        sum ^= static_cast<quint8>(byte);
-    }
     return QByteArray("QMK\x06") + data +
            QByteArray::number(sum, 16).toUpper().rightJustified(2, '0') + '\r';
 }
