@@ -1,0 +1,52 @@
+# Desktop integration and the Debian package: the programs install from their own folders; this
+# adds the desktop entry and the icon, then describes the .deb that `cpack -G DEB` builds.
+include(GNUInstallDirs)
+
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/velqa-config.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/app/icons/plate.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+        RENAME velqa-config.svg)
+
+set(VELQA_PACKAGE_MAINTAINER "VELQA Module Config maintainers <velqa-config@localhost>"
+    CACHE STRING "Maintainer field of the Debian package")
+
+set(CPACK_PACKAGE_NAME "velqa-module-config")
+set(CPACK_PACKAGE_VENDOR "VELQA Module Config maintainers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configuration and test tool for networked VELQA modules")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+    "A desktop tool with which a technician configures and tests a VELQA module over TCP port "
+    "5003: it reads the serial number, firmware version and eight data slots, writes and clears "
+    "the slots, tests the card reader and the loop, and shows the module's own web page. Its "
+    "texts are in English, Simplified Chinese and Traditional Chinese.\n"
+    "The package also holds velqa-sim, a simulated module on loopback addresses for trying the "
+    "tool without hardware.")
+set(CPACK_PACKAGE_INSTALL_DIRECTORY ${CPACK_PACKAGE_NAME})
+set(CPACK_STRIP_FILES ON)
+set(CPACK_SOURCE_GENERATOR "TGZ")
+set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/" "\\\\.user$")
+
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${VELQA_PACKAGE_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+
+# The linker sees only the Qt libraries; the platform, SVG icon and sound plugins, the web
+# engine's helper process and the fonts the window asks for by name are loaded at run time, so
+# they are declared here. dpkg-shlibdeps, when present, adds the versioned library dependencies.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "libqt6core6, libqt6gui6, libqt6widgets6, libqt6network6, libqt6webenginewidgets6, \
+libqt6webenginecore6-bin, libqt6multimedia6, libqt6svg6, libqt6core5compat6, qt6-qpa-plugins, \
+fonts-liberation, fonts-wqy-zenhei")
+find_program(VELQA_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(VELQA_DPKG_SHLIBDEPS)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+endif()
+
+# The menu and icon caches are refreshed by the triggers of desktop-file-utils and the icon
+# theme packages, so the package carries no maintainer scripts of its own.
+include(CPack)
