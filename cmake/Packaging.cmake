@@ -1,0 +1,59 @@
+# Desktop integration and the Debian package: the programs install from their own folders; this
+# adds the desktop entry and the icon, then describes the .deb that `cpack -G DEB` builds.
+include(GNUInstallDirs)
+
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/velqa-config.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/app/icons/plate.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+        RENAME velqa-config.svg)
+
+set(VELQA_PACKAGE_MAINTAINER "VELQA Module Config maintainers <velqa-config@localhost>"
+    CACHE STRING "Maintainer field of the Debian package")
+
+set(CPACK_PACKAGE_NAME "velqa-module-config")
+set(CPACK_PACKAGE_VENDOR "VELQA Module Config maintainers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configuration and test tool for networked VELQA modules")
+# Debian shows the long description as it stands, so its lines are kept short here.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+    "A desktop tool with which a technician configures and tests a VELQA module\n"
+    "over TCP port 5003: it reads the serial number, firmware version and eight\n"
+    "data slots, writes and clears the slots, tests the card reader and the loop,\n"
+    "and shows the module's own web page. Its texts are in English, Simplified\n"
+    "Chinese and Traditional Chinese.\n"
+    "The package also holds velqa-sim, a simulated module on loopback addresses\n"
+    "for trying the tool without hardware.")
+set(CPACK_PACKAGE_INSTALL_DIRECTORY ${CPACK_PACKAGE_NAME})
+set(CPACK_STRIP_FILES ON)
+set(CPACK_SOURCE_GENERATOR "TGZ")
+set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/" "\\\\.user$")
+
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${VELQA_PACKAGE_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+
+# The linker sees only the Qt libraries; the platform and SVG icon plugins, the web engine's
+# helper process and the fonts the window asks for by name are loaded at run time, so
+# they are always declared. dpkg-shlibdeps, when present, adds the versioned library dependencies.
+set(VELQA_RUNTIME_DEPENDS
+    libqt6webenginecore6-bin libqt6svg6 qt6-qpa-plugins
+    fonts-liberation fonts-wqy-zenhei)
+set(VELQA_LIBRARY_DEPENDS
+    libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6webenginewidgets6
+    libqt6multimedia6 libqt6core5compat6)
+find_program(VELQA_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(VELQA_DPKG_SHLIBDEPS)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+    list(APPEND VELQA_RUNTIME_DEPENDS ${VELQA_LIBRARY_DEPENDS})
+    list(REMOVE_DUPLICATES VELQA_RUNTIME_DEPENDS)
+endif()
+list(JOIN VELQA_RUNTIME_DEPENDS ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
+
+# The menu and icon caches are refreshed by the triggers of desktop-file-utils and the icon
+# theme packages, so the package carries no maintainer scripts of its own.
+include(CPack)

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Installs a built tree into a staging folder and checks that exactly the expected files arrive:
+# both programs, the desktop entry and the icon, and nothing from the tests or benchmarks.
+# Usage: scripts/check-install.sh [build dir, default build]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR=${1:-${BUILD_DIR:-build}}
+if [ ! -f "$BUILD_DIR/cmake_install.cmake" ]; then
+    echo "check-install: $BUILD_DIR is not a configured build tree; build it first" >&2
+    exit 2
+fi
+BUILD_DIR=$(cd "$BUILD_DIR" && pwd)
+
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+prefix=$stage/usr
+cmake --install "$BUILD_DIR" --prefix "$prefix" >"$stage/install.log" || {
+    cat "$stage/install.log" >&2
+    exit 1
+}
+
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+expected=(
+    bin/velqa-config
+    bin/velqa-sim
+    share/applications/velqa-config.desktop
+    share/icons/hicolor/scalable/apps/velqa-config.svg
+)
+actual=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
+wanted=$(printf '%s\n' "${expected[@]}" | sort)
+while read -r f; do
+    [ -n "$f" ] && fail "missing: $f"
+done < <(comm -23 <(echo "$wanted") <(echo "$actual"))
+while read -r f; do
+    [ -n "$f" ] && fail "not expected in the installation: $f"
+done < <(comm -13 <(echo "$wanted") <(echo "$actual"))
+
+for program in velqa-config velqa-sim; do
+    file=$prefix/bin/$program
+    [ -f "$file" ] || continue
+    [ -x "$file" ] || fail "$program is not executable"
+    # An installed program must not look into the build tree for anything.
+    if readelf -d "$file" 2>/dev/null | grep -E 'R(UN)?PATH' | grep -qF "$BUILD_DIR"; then
+        fail "$program keeps a run path into $BUILD_DIR"
+    fi
+    # Pictures are compiled in, so beyond its debug information a program names no file in the
+    # source or build tree.
+    objcopy --strip-debug "$file" "$stage/$program.stripped"
+    for tree in "$BUILD_DIR" "$PWD"; do
+        if grep -qaF "$tree/" "$stage/$program.stripped"; then
+            fail "$program names a file under $tree: $(strings "$stage/$program.stripped" |
+                grep -F "$tree/" | head -1)"
+        fi
+    done
+done
+if [ -x "$prefix/bin/velqa-sim" ]; then
+    "$prefix/bin/velqa-sim" --help >"$stage/sim-help.txt" 2>&1 ||
+        fail "the installed velqa-sim --help failed: $(head -3 "$stage/sim-help.txt")"
+fi
+
+desktop=$prefix/share/applications/velqa-config.desktop
+if [ -f "$desktop" ]; then
+    for line in '[Desktop Entry]' 'Type=Application' 'Name=VELQA Module Config' \
+        'Exec=velqa-config' 'Icon=velqa-config' 'Terminal=false' 'Categories=Utility;Network;'; do
+        grep -qxF "$line" "$desktop" || fail "the desktop entry lacks the line $line"
+    done
+    grep -q '^Comment=.' "$desktop" || fail "the desktop entry has no Comment"
+    if command -v desktop-file-validate >/dev/null 2>&1; then
+        desktop-file-validate "$desktop" || fail "desktop-file-validate rejects the desktop entry"
+    else
+        echo "desktop-file-validate is not installed (desktop-file-utils): entry checked by its lines only"
+    fi
+fi
+
+icon=$prefix/share/icons/hicolor/scalable/apps/velqa-config.svg
+if [ -f "$icon" ]; then
+    grep -q '<svg' "$icon" || fail "the icon is not an SVG picture"
+    cmp -s "$icon" app/icons/plate.svg || fail "the icon differs from the module-plate picture"
+fi
+
+if [ "$failures" -gt 0 ]; then
+    echo "check-install: $failures problem(s) in the installation from $BUILD_DIR" >&2
+    exit 1
+fi
+echo "check-install: ${#expected[@]} files installed as expected from $BUILD_DIR"
