@@ -6,10 +6,6 @@
 #include <QTcpSocket>
 #include <QTest>
 
-    return QByteArray("QMK\x06") + data +
-           QByteArray::number(sum, 16).toUpper().rightJustified(2, '0') + '\r';
-}
-
 static const QByteArray kNak("QMK\x15\r", 5);
 static const QByteArray kReaderRequest("\x09\x41\x30\x31\x46\x30\x46\x0D", 8);
 static const QByteArray kLoopMessage("Loop Test Ok.\0\r", 15);

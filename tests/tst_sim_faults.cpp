@@ -14,10 +14,6 @@
 
 Q_DECLARE_METATYPE(SimFaults)
 
-    return QByteArray("QMK\x06") + data +
-           QByteArray::number(sum, 16).toUpper().rightJustified(2, '0') + '\r';
-}
-
 static const QByteArray kSerial("FT000001");
 static const QByteArray kVersion("01.00-07");
 static const QByteArray kReaderRequest("\tA01F0F\r");
