@@ -66,7 +66,7 @@ fi
 desktop=$prefix/share/applications/velqa-config.desktop
 if [ -f "$desktop" ]; then
     for line in '[Desktop Entry]' 'Type=Application' 'Name=VELQA Module Config' \
-        'Exec=velqa-config' 'Icon=velqa-config' 'Terminal=false' 'Categories=Utility;Network;'; do
+        'Exec=velqa-config' 'Icon=velqa-config' 'Terminal=false' 'Categories=Utility;'; do
         grep -qxF "$line" "$desktop" || fail "the desktop entry lacks the line $line"
     done
     grep -q '^Comment=.' "$desktop" || fail "the desktop entry has no Comment"
