@@ -210,6 +210,12 @@ private slots:
         o = succeeded(Op::Reader);
         o.cardId = QStringLiteral("041726351");
         row("card number too long", o, Out::Success, "not 1 to 8 characters");
+        o = succeeded(Op::Loop);
+        o.loopText = QStringLiteral("Loop Test Ok.") + QChar(0);
+        row("loop text past its zero byte", o, Out::Success, "loop text shows a zero byte");
+        o = succeeded(Op::Reader);
+        o.cardId = QStringLiteral("est Ok.") + QChar(0);
+        row("late loop echo read as the card reply", o, Out::Success);
         o = succeeded(Op::Reader);
         o.cardId = FixedTexts::NoCard;
         row("reader without a card", o, Out::Success);
