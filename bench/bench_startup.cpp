@@ -192,7 +192,8 @@ int main(int argc, char *argv[])
     window->findChild<QLineEdit *>(QStringLiteral("edIP"))->setText(address.toString());
     window->link().setPort(sim.port());
     bool loaded = false;
-    QObject::connect(browser, &QWebEngineView::loadFinished, [&](bool ok) { loaded = ok; });
+    QObject::connect(browser, &QWebEngineView::loadFinished, browser,
+                     [&](bool ok) { loaded = ok; });
     QElapsedTimer scan;
     scan.start();
     window->findChild<QPushButton *>(QStringLiteral("btnScan"))->click();

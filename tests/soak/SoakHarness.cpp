@@ -233,8 +233,10 @@ bool SoakHarness::setUp(QString *why)
         return false;
     }
     m_report.webPageServed = m_sim->listenHttp(m_address, 80);
-    QObject::connect(m_sim.get(), &SimModule::clientConnected, [this] { m_moduleCommands = 0; });
-    QObject::connect(m_sim.get(), &SimModule::commandHandled, [this] { ++m_moduleCommands; });
+    QObject::connect(m_sim.get(), &SimModule::clientConnected, m_sim.get(),
+                     [this] { m_moduleCommands = 0; });
+    QObject::connect(m_sim.get(), &SimModule::commandHandled, m_sim.get(),
+                     [this] { ++m_moduleCommands; });
 
     m_window = std::make_unique<TfrmMain>();
     m_window->link().setPort(m_sim->port());
