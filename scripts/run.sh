@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-scripts/build.sh -DBUILD_TESTING=OFF
+BUILD_TARGETS="velqa-config velqa-sim" scripts/build.sh
 
 SIM=build/sim/velqa-sim
 TOOL=build/app/velqa-config
