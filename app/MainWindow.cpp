@@ -1,7 +1,7 @@
 #include "MainWindow.h"
 
-#include "BevelPanel.h"
 #include "Beeper.h"
+#include "BevelPanel.h"
 #include "ErrorBox.h"
 #include "IndicatorShape.h"
 #include "Language.h"
@@ -414,8 +414,7 @@ void TfrmMain::btnBIG5Click()
     ApplyCaptions();
 }
 
-template <typename Handler>
-void TfrmMain::guarded(Handler handler)
+template <typename Handler> void TfrmMain::guarded(Handler handler)
 {
     try {
         handler();

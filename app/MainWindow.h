@@ -87,8 +87,7 @@ private:
     void setOperationButtonsEnabled(bool enabled);
     // Runs a handler; an error raised in it ends it there and is shown in the error box, after
     // which the window takes input again and the cursor is restored.
-    template <typename Handler>
-    void guarded(Handler handler);
+    template <typename Handler> void guarded(Handler handler);
 
     QLabel *lblRemote = nullptr;
     QLineEdit *edIP = nullptr;

@@ -22,9 +22,9 @@ int main(int argc, char **argv)
         quint32 ms;
         int samples;
     };
-    const std::vector<Case> cases = quick ? std::vector<Case>{{3, 20}, {10, 10}, {100, 3}}
-                                          : std::vector<Case>{{3, 300}, {10, 150}, {100, 30},
-                                                              {500, 8}, {2000, 3}};
+    const std::vector<Case> cases =
+        quick ? std::vector<Case>{{3, 20}, {10, 10}, {100, 3}}
+              : std::vector<Case>{{3, 300}, {10, 150}, {100, 30}, {500, 8}, {2000, 3}};
     std::printf("%8s %8s %12s %12s %12s %10s\n", "wait ms", "samples", "over min", "over median",
                 "over p99", "cpu share");
     bool met = true;
@@ -47,6 +47,7 @@ int main(int argc, char **argv)
                     over[over.size() / 2], p99, share);
         met = met && p99 <= 2.0 && share <= 3.0;
     }
-    std::printf("targets (p99 overshoot <= 2 ms, cpu share <= 3 %%): %s\n", met ? "met" : "NOT met");
+    std::printf("targets (p99 overshoot <= 2 ms, cpu share <= 3 %%): %s\n",
+                met ? "met" : "NOT met");
     return 0;
 }

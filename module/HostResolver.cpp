@@ -18,8 +18,7 @@ bool SystemResolver::Lookup(const QString &host, QObject *context, Done done)
     const QByteArray ace = QUrl::toAce(name);
     if (ace.isEmpty() || ace.size() > 255)
         return false;
-    QHostInfo::lookupHost(name, context,
-                          [done](const QHostInfo &info) { done(info.addresses()); });
+    QHostInfo::lookupHost(name, context, [done](const QHostInfo &info) { done(info.addresses()); });
     return true;
 }
 

@@ -73,9 +73,8 @@ QString SystemErrorText(int code)
     text = code == HostNotFoundCode() ? QString::fromLocal8Bit(hstrerror(code))
                                       : QString::fromLocal8Bit(std::strerror(code));
 #endif
-    while (!text.isEmpty() &&
-           (text.back() == u' ' || text.back() == u'\r' || text.back() == u'\n' ||
-            text.back() == u'.'))
+    while (!text.isEmpty() && (text.back() == u' ' || text.back() == u'\r' ||
+                               text.back() == u'\n' || text.back() == u'.'))
         text.chop(1);
     return text;
 }

@@ -68,7 +68,8 @@ void ModuleLink::OpenLink(const QString &host)
     if (!started) {
         m_lookupPending = false;
         sockMainDisconnect();
-        throw LinkError(WindowsSocketErrorMessage(VELQA_EINVAL, QStringLiteral("WSAASyncGetHostByName")));
+        throw LinkError(
+            WindowsSocketErrorMessage(VELQA_EINVAL, QStringLiteral("WSAASyncGetHostByName")));
     }
 }
 

@@ -69,7 +69,8 @@ void ModuleOperations::Scan()
 
     if (!m_link.SendCommand(ModuleMessages::SerialCommand))
         return scanFailed();
-    m_view.SetSerialText(FixedTexts::SerialPrefix + ModuleText(ReplyField(m_link.ReplyBuffer(), 5, 8)));
+    m_view.SetSerialText(FixedTexts::SerialPrefix +
+                         ModuleText(ReplyField(m_link.ReplyBuffer(), 5, 8)));
 
     if (!m_link.SendCommand(ModuleMessages::VersionCommand))
         return scanFailed();

@@ -41,7 +41,8 @@ inline const QByteArray SerialCommand("S01");
 inline const QByteArray VersionCommand("V01");
 inline const QByteArray TestPattern("F01KAVRO*Technology*Corp.********99");
 // 0x09, "A01F0F", 0x0D: passed on to the card reader.
-inline const QByteArray ReaderRequest("\x09" "A01F0F\r");
+inline const QByteArray ReaderRequest("\x09"
+                                      "A01F0F\r");
 // "Loop Test Ok.", 0x00, 0x0D: 15 bytes, the zero byte included.
 inline const QByteArray LoopMessage("Loop Test Ok.\0\r", 15);
 [[nodiscard]] QByteArray SlotReadCommand(int slot);

@@ -15,14 +15,21 @@ private slots:
         QTest::newRow("serial") << QByteArray("S01") << QByteArray("QMK\x0FS015D\r");
         QTest::newRow("version") << QByteArray("V01") << QByteArray("QMK\x0FV0158\r");
         QTest::newRow("slot read 8") << QByteArray("G08") << QByteArray("QMK\x0FG0840\r");
-        QTest::newRow("asterisks cancel in pairs")
-            << QByteArray("F01" + QByteArray(32, '*'))
-            << QByteArray("QMK\x0F" "F01" + QByteArray(32, '*') + "48\r");
-        QTest::newRow("checksum below 0x10 keeps two digits")
-            << QByteArray("\x0E", 1) << QByteArray("QMK\x0F\x0E" "01\r");
-        QTest::newRow("zero byte in command")
-            << QByteArray("A\0B", 3) << QByteArray("QMK\x0F" "A\0B" "0C\r", 10);
-        QTest::newRow("empty command") << QByteArray() << QByteArray("QMK\x0F" "0F\r");
+        QTest::newRow("asterisks cancel in pairs") << QByteArray("F01" + QByteArray(32, '*'))
+                                                   << QByteArray("QMK\x0F"
+                                                                 "F01" +
+                                                                 QByteArray(32, '*') + "48\r");
+        QTest::newRow("checksum below 0x10 keeps two digits") << QByteArray("\x0E", 1)
+                                                              << QByteArray("QMK\x0F\x0E"
+                                                                            "01\r");
+        QTest::newRow("zero byte in command") << QByteArray("A\0B", 3)
+                                              << QByteArray("QMK\x0F"
+                                                            "A\0B"
+                                                            "0C\r",
+                                                            10);
+        QTest::newRow("empty command") << QByteArray()
+                                       << QByteArray("QMK\x0F"
+                                                     "0F\r");
     }
 
     void frame()

@@ -1,10 +1,11 @@
 #include "Beeper.h"
 #include "ErrorBox.h"
 #include "IndicatorShape.h"
-#include "LinkTestSupport.h"
 #include "Language.h"
+#include "LinkTestSupport.h"
 #include "MainWindow.h"
 #include "MessageCatalogue.h"
+#include "WebTestSupport.h"
 #include "simmodule.h"
 
 #include <QApplication>
@@ -28,11 +29,7 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
 public:
-    static void initMain()
-    {
-        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    }
+    static void initMain() { PrepareWebTest(); }
 
 private slots:
     void initTestCase()
@@ -259,20 +256,24 @@ private slots:
         const QString notFound =
             QStringLiteral("Windows socket error: Unknown host (1), on API 'ASync Lookup'");
         // "@" stands for this run's own loopback address.
-        QTest::newRow("empty") << "" << false << "No address specified" << "Disconnect.";
+        QTest::newRow("empty") << "" << false << "No address specified"
+                               << "Disconnect.";
         QTest::newRow("only spaces") << "   " << false << notStarted << "Disconnect.";
-        QTest::newRow("300 characters") << QString(300, 'a') << false << notStarted
-                                        << "Disconnect.";
-        QTest::newRow("a web location") << "http://127.0.0.1/" << false << notStarted
-                                        << "Disconnect.";
-        QTest::newRow("address and port") << "127.0.0.1:5003" << false << notStarted
-                                          << "Disconnect.";
+        QTest::newRow("300 characters")
+            << QString(300, 'a') << false << notStarted << "Disconnect.";
+        QTest::newRow("a web location")
+            << "http://127.0.0.1/" << false << notStarted << "Disconnect.";
+        QTest::newRow("address and port")
+            << "127.0.0.1:5003" << false << notStarted << "Disconnect.";
         QTest::newRow("non-ASCII name") << "模組.invalid" << true << notFound << "Error!";
         QTest::newRow("256.1.1.1") << "256.1.1.1" << true << notFound << "Error!";
         QTest::newRow("unknown name") << "no-such-module.invalid" << true << notFound << "Error!";
-        QTest::newRow("spaces around the address") << "  @ " << false << "" << "Ok.";
-        QTest::newRow("localhost") << "localhost" << false << "" << "Ok.";
-        QTest::newRow("::1") << "::1" << false << "" << "Ok.";
+        QTest::newRow("spaces around the address") << "  @ " << false << ""
+                                                   << "Ok.";
+        QTest::newRow("localhost") << "localhost" << false << ""
+                                   << "Ok.";
+        QTest::newRow("::1") << "::1" << false << ""
+                             << "Ok.";
     }
 
     void badAddresses()

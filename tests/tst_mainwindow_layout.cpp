@@ -3,6 +3,7 @@
 #include "Language.h"
 #include "MainWindow.h"
 #include "MessageCatalogue.h"
+#include "WebTestSupport.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -21,12 +22,7 @@ class TestMainWindowLayout : public QObject
     Q_OBJECT
 
 public:
-    static void initMain()
-    {
-        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-        // The browser pane refuses to start as root without this; no page is ever loaded here.
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    }
+    static void initMain() { PrepareWebTest(); }
 
 private slots:
     void initTestCase();

@@ -63,18 +63,21 @@ private slots:
         QTest::addColumn<bool>("result");
         QTest::addColumn<QByteArray>("buffer");
 
-        const QByteArray serial("QMK\x06VQ240817" "00\r");
+        const QByteArray serial("QMK\x06VQ240817"
+                                "00\r");
         QTest::newRow("prompt reply") << QList<Reply>{{0, serial}} << true << serial;
-        QTest::newRow("late reply within budget")
-            << QList<Reply>{{400, serial}} << true << serial;
+        QTest::newRow("late reply within budget") << QList<Reply>{{400, serial}} << true << serial;
         QTest::newRow("six characters are enough")
             << QList<Reply>{{0, "123456"}} << true << QByteArray("123456");
         QTest::newRow("five characters never are")
             << QList<Reply>{{0, "12345"}} << false << QByteArray("12345");
         QTest::newRow("silent") << QList<Reply>{} << false << QByteArray();
-        QTest::newRow("split: only the second piece remains")
-            << QList<Reply>{{0, "QMK\x06V"}, {200, "Q240817" "00\r"}} << true
-            << QByteArray("Q240817" "00\r");
+        QTest::newRow("split: only the second piece remains") << QList<Reply>{{0, "QMK\x06V"},
+                                                                              {200, "Q240817"
+                                                                                    "00\r"}}
+                                                              << true
+                                                              << QByteArray("Q240817"
+                                                                            "00\r");
         QTest::newRow("split: two short pieces never add up")
             << QList<Reply>{{0, "QMK\x06V"}, {200, "Q2408"}} << false << QByteArray("Q2408");
     }
@@ -135,7 +138,8 @@ private slots:
         RecordingOwner owner;
         ModuleLink link(&owner);
         ScriptedModule module;
-        module.setScript(answer("QMK\x06" "000000000"));
+        module.setScript(answer("QMK\x06"
+                                "000000000"));
         QVERIFY(connectTo(link, module));
         QVERIFY(!link.SendCommand(QByteArray(73, 'F')));
         QTest::qWait(50);
@@ -227,7 +231,8 @@ private slots:
         QTest::addColumn<QString>("reported");
 
         const QStringList down{"disconnected flag=0"};
-        QTest::newRow("empty") << "" << down << "No address specified" << "";
+        QTest::newRow("empty") << "" << down << "No address specified"
+                               << "";
         QTest::newRow("unknown name")
             << "no-such-module.invalid" << QStringList{"disconnected flag=0", "error"} << ""
             << QStringLiteral("Windows socket error: %1 (%2), on API 'ASync Lookup'")

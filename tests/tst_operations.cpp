@@ -84,7 +84,6 @@ struct ScriptedRig
     }
 };
 
-
 } // namespace
 
 class TestOperations : public QObject
@@ -118,9 +117,8 @@ private slots:
         QTest::newRow("version silent")
             << answerOnly({"S01"}) << false << serial << beforeVersion << 0 << "Error!" << false
             << QList<int>{300} << frames({"S01", "V01"});
-        QTest::newRow("no connection")
-            << SimFaults{} << true << before << beforeVersion << 0 << "Error!" << false
-            << QList<int>{300} << QByteArray();
+        QTest::newRow("no connection") << SimFaults{} << true << before << beforeVersion << 0
+                                       << "Error!" << false << QList<int>{300} << QByteArray();
     }
 
     void scan()
@@ -145,8 +143,9 @@ private slots:
         QCOMPARE(rig.view.version, version);
         QCOMPARE(rig.view.lines.size(), lineCount);
         for (int i = 0; i < lineCount; ++i)
-            QCOMPARE(rig.view.lines.at(i), QStringLiteral("(%1) ").arg(i + 1, 2, 10, QLatin1Char('0')) +
-                                               QString::fromLatin1(rig.sim.slotData(i + 1)));
+            QCOMPARE(rig.view.lines.at(i),
+                     QStringLiteral("(%1) ").arg(i + 1, 2, 10, QLatin1Char('0')) +
+                         QString::fromLatin1(rig.sim.slotData(i + 1)));
         QCOMPARE(rig.view.status, status);
         QCOMPARE(rig.view.indicator, yellow ? IndicatorColour::Yellow : IndicatorColour::Red);
         QList<int> heard;
@@ -279,23 +278,28 @@ private slots:
         using R = ScriptedModule::Reply;
         QTest::newRow("card number") << QList<R>{{0, "\tA01R=04172635\r"}} << "04172635"
                                      << "Reader Card Ok";
-        QTest::newRow("exactly 14 characters")
-            << QList<R>{{0, "\tA01R=04172635"}} << "04172635" << "Reader Card Ok";
+        QTest::newRow("exactly 14 characters") << QList<R>{{0, "\tA01R=04172635"}} << "04172635"
+                                               << "Reader Card Ok";
         QTest::newRow("12 characters: from the 7th to the end")
-            << QList<R>{{0, "\tA01R=041726"}} << "041726" << "Reader Card Ok";
+            << QList<R>{{0, "\tA01R=041726"}} << "041726"
+            << "Reader Card Ok";
         QTest::newRow("11 characters") << QList<R>{{0, "\tA01R=04172"}} << "04172"
                                        << "Reader Card Ok";
-        QTest::newRow("10 characters: no card")
-            << QList<R>{{0, "\tA01N=NONE"}} << "No Card !" << "Reader Card Ok";
+        QTest::newRow("10 characters: no card") << QList<R>{{0, "\tA01N=NONE"}} << "No Card !"
+                                                << "Reader Card Ok";
         QTest::newRow("6 characters: no card") << QList<R>{{0, "\tA01N\r"}} << "No Card !"
                                                << "Reader Card Ok";
         QTest::newRow("5 characters: no reply") << QList<R>{{0, "\tA01\r"}} << ""
                                                 << "Reader Card Error";
-        QTest::newRow("silent") << QList<R>{} << "" << "Reader Card Error";
+        QTest::newRow("silent") << QList<R>{} << ""
+                                << "Reader Card Error";
         QTest::newRow("replaced by a shorter piece still counts")
-            << QList<R>{{0, "\tA01R=04172635\r"}, {100, "\r"}} << "No Card !" << "Reader Card Ok";
+            << QList<R>{{0, "\tA01R=04172635\r"}, {100, "\r"}} << "No Card !"
+            << "Reader Card Ok";
         QTest::newRow("zero bytes inside the card number are kept")
-            << QList<R>{{0, QByteArray("\tA01R=04\0" "72635\r", 15)}}
+            << QList<R>{{0, QByteArray("\tA01R=04\0"
+                                       "72635\r",
+                                       15)}}
             << QStringLiteral("04") + QChar(0) + QStringLiteral("72635") << "Reader Card Ok";
     }
 
@@ -313,7 +317,8 @@ private slots:
         QCOMPARE(rig.view.status, status);
         QCOMPARE(rig.view.indicator,
                  card.isEmpty() ? IndicatorColour::Red : IndicatorColour::Yellow);
-        QCOMPARE(rig.module.received(), QByteArray("\x09" "A01F0F\x0D"));
+        QCOMPARE(rig.module.received(), QByteArray("\x09"
+                                                   "A01F0F\x0D"));
     }
 
     void loop_data()
@@ -323,13 +328,16 @@ private slots:
         QTest::addColumn<QString>("status");
 
         using R = ScriptedModule::Reply;
-        QTest::newRow("echoed unchanged") << QList<R>{{0, QByteArray("Loop Test Ok.\0\r", 15)}}
-                                          << "Loop Test Ok." << "Loop Test Ok";
+        QTest::newRow("echoed unchanged")
+            << QList<R>{{0, QByteArray("Loop Test Ok.\0\r", 15)}} << "Loop Test Ok."
+            << "Loop Test Ok";
         QTest::newRow("no zero byte: the whole reply")
-            << QList<R>{{0, "LOOPED BACK\r"}} << "LOOPED BACK\r" << "Loop Test Ok";
+            << QList<R>{{0, "LOOPED BACK\r"}} << "LOOPED BACK\r"
+            << "Loop Test Ok";
         QTest::newRow("zero byte first") << QList<R>{{0, QByteArray("\0abcdef", 7)}} << ""
                                          << "Loop Test Ok";
-        QTest::newRow("silent") << QList<R>{} << "" << "Loop Test Error";
+        QTest::newRow("silent") << QList<R>{} << ""
+                                << "Loop Test Error";
     }
 
     void loop()
@@ -383,8 +391,9 @@ private slots:
         QCOMPARE(rig.view.status, QStringLiteral("Start Scan Module!"));
         QCOMPARE(rig.view.indicator, IndicatorColour::Red);
         QCOMPARE(rig.view.beeps, (QList<BeepCall>{{300, 300}}));
-        QCOMPARE(which == 0 ? rig.view.cardId : which == 1 ? rig.view.loopText
-                                                           : rig.view.lines.join(""),
+        QCOMPARE(which == 0   ? rig.view.cardId
+                 : which == 1 ? rig.view.loopText
+                              : rig.view.lines.join(""),
                  QString());
         QVERIFY(rig.view.windowEnabled);
         QVERIFY(!rig.view.busyCursor);

@@ -1,5 +1,5 @@
-#include "simframe.h"
 #include "SimTestSupport.h"
+#include "simframe.h"
 #include "simmodule.h"
 
 #include <QSignalSpy>

@@ -2,6 +2,7 @@
 #include "Operations.h"
 #include "SoakHarness.h"
 #include "SoakJudge.h"
+#include "WebTestSupport.h"
 
 #include <QtTest>
 
@@ -103,11 +104,7 @@ class TestSoak : public QObject
     Q_OBJECT
 
 public:
-    static void initMain()
-    {
-        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    }
+    static void initMain() { PrepareWebTest(); }
 
 private slots:
     void initTestCase() { (void)MessageCatalogue::instance(); }

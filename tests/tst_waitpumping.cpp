@@ -15,7 +15,8 @@ private slots:
     void zeroDispatchesOnce()
     {
         bool ran = false;
-        QMetaObject::invokeMethod(this, [&ran] { ran = true; }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [&ran] { ran = true; }, Qt::QueuedConnection);
         WaitPumping(0, systemClock());
         QVERIFY(ran);
     }
