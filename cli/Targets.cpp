@@ -29,9 +29,9 @@ static bool parseDotted(const QString &text, quint32 *address)
     return true;
 }
 
-bool ExpandTargetSpec(const QString &spec, QStringList *hosts, QString *error)
+bool ExpandTarget(const QString &target, QStringList *hosts, QString *error)
 {
-    const QString text = spec.trimmed();
+    const QString text = target.trimmed();
     if (text.isEmpty()) {
         *error = QStringLiteral("empty target");
         return false;
@@ -86,12 +86,12 @@ bool ExpandTargetSpec(const QString &spec, QStringList *hosts, QString *error)
     return true;
 }
 
-TargetList ParseTargets(const QStringList &specs, const QStringList &files)
+TargetList ParseTargets(const QStringList &targets, const QStringList &files)
 {
     TargetList list;
     QStringList all;
-    for (const QString &spec : specs) {
-        if (!ExpandTargetSpec(spec, &all, &list.error))
+    for (const QString &target : targets) {
+        if (!ExpandTarget(target, &all, &list.error))
             return list;
     }
     static const QRegularExpression separators(QStringLiteral("[\\s,]+"));
@@ -109,7 +109,7 @@ TargetList ParseTargets(const QStringList &specs, const QStringList &files)
             line = line.left(line.indexOf(QLatin1Char('#')));
             const QStringList words = line.split(separators, Qt::SkipEmptyParts);
             for (const QString &word : words) {
-                if (!ExpandTargetSpec(word, &all, &list.error)) {
+                if (!ExpandTarget(word, &all, &list.error)) {
                     list.error =
                         QStringLiteral("%1:%2: %3").arg(path).arg(lineNumber).arg(list.error);
                     return list;

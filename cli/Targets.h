@@ -7,7 +7,7 @@
 struct TargetList
 {
     QStringList hosts;
-    // Empty when every spec and file was understood; otherwise why not (a usage error).
+    // Empty when every target and file was understood; otherwise why not (a usage error).
     QString error;
     [[nodiscard]] bool ok() const { return error.isEmpty(); }
 };
@@ -15,10 +15,10 @@ struct TargetList
 // Commands larger than this are refused as a usage error rather than started.
 inline constexpr int MaxTargets = 65536;
 
-// Each spec is an address or host name, a range of IPv4 addresses ("127.0.0.1-127.0.0.40",
-// or "127.0.0.1-40" for the last number only), and each file holds such specs, one or more per
+// Each target is an address or host name, a range of IPv4 addresses ("127.0.0.1-127.0.0.40",
+// or "127.0.0.1-40" for the last number only), and each file holds such targets, one or more per
 // line separated by spaces or commas, with "#" starting a comment.
-[[nodiscard]] TargetList ParseTargets(const QStringList &specs, const QStringList &files = {});
+[[nodiscard]] TargetList ParseTargets(const QStringList &targets, const QStringList &files = {});
 
-// Appends the hosts of one spec; false with `error` set when the spec is malformed.
-bool ExpandTargetSpec(const QString &spec, QStringList *hosts, QString *error);
+// Appends the hosts of one target; false with `error` set when the target is malformed.
+bool ExpandTarget(const QString &target, QStringList *hosts, QString *error);

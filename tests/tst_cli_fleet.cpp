@@ -94,7 +94,7 @@ void TestCliFleet::fleetsOnOverlappingAddressesTakeDifferentPorts()
 void TestCliFleet::fleetRefusesAddressesOffLoopback()
 {
     SimFleet fleet;
-    QVERIFY(!fleet.listen(at("10.0.0.1"), 2));
+    QVERIFY(!fleet.listen(at("203.0.113.7"), 2));
     QVERIFY(!fleet.listen(QHostAddress::LocalHostIPv6, 2));
     QVERIFY(!fleet.listen(at("127.255.255.250"), 10));
     QCOMPARE(fleet.count(), 0);

@@ -22,7 +22,7 @@ private slots:
 
 void TestCliTargets::expandsSpecs_data()
 {
-    QTest::addColumn<QStringList>("specs");
+    QTest::addColumn<QStringList>("targets");
     QTest::addColumn<QStringList>("hosts");
 
     QTest::newRow("one address") << QStringList{"127.0.0.1"} << QStringList{"127.0.0.1"};
@@ -47,16 +47,16 @@ void TestCliTargets::expandsSpecs_data()
 
 void TestCliTargets::expandsSpecs()
 {
-    QFETCH(QStringList, specs);
+    QFETCH(QStringList, targets);
     QFETCH(QStringList, hosts);
-    const TargetList list = ParseTargets(specs);
+    const TargetList list = ParseTargets(targets);
     QVERIFY2(list.ok(), qPrintable(list.error));
     QCOMPARE(list.hosts, hosts);
 }
 
 void TestCliTargets::refusesBadSpecs_data()
 {
-    QTest::addColumn<QStringList>("specs");
+    QTest::addColumn<QStringList>("targets");
     QTest::addColumn<QString>("errorPart");
 
     QTest::newRow("reversed") << QStringList{"127.0.0.40-127.0.0.1"} << "end comes before";
@@ -73,9 +73,9 @@ void TestCliTargets::refusesBadSpecs_data()
 
 void TestCliTargets::refusesBadSpecs()
 {
-    QFETCH(QStringList, specs);
+    QFETCH(QStringList, targets);
     QFETCH(QString, errorPart);
-    const TargetList list = ParseTargets(specs);
+    const TargetList list = ParseTargets(targets);
     QVERIFY(!list.ok());
     QVERIFY2(list.error.contains(errorPart), qPrintable(list.error));
 }
