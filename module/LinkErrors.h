@@ -34,6 +34,5 @@ private:
 [[nodiscard]] QString AsyncSocketErrorMessage(int code);
 
 inline const QString NoAddressMessage = QStringLiteral("No address specified");
-inline const QString CannotCreateSocketMessage = QStringLiteral("Can't create new socket");
 inline const QString SocketActiveMessage =
     QStringLiteral("Can't change value while socket is active");

@@ -63,7 +63,6 @@ public:
     // The port is the module's fixed 5003; tests point the link at a simulator on another port.
     void setPort(quint16 port) { m_port = port; }
     [[nodiscard]] quint16 port() const { return m_port; }
-    [[nodiscard]] QString host() const { return m_host; }
     void setResolver(HostResolver *resolver);
 
     // Sees the bytes of every send the system accepted and of every read, as they happen; for a
@@ -73,7 +72,6 @@ public:
     void setWireObserver(WireObserver observer) { m_wireObserver = std::move(observer); }
 
     void setClock(const Clock *clock);
-    [[nodiscard]] const Clock &clock() const { return *m_clock; }
 
     // The socket's events, as the window's handlers of the same names.
     void sockMainConnect();
