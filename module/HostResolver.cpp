@@ -1,24 +1,39 @@
 #include "HostResolver.h"
 
+#include "HostText.h"
+
 #include <QHostInfo>
-#include <QUrl>
+
+static void answerLater(QObject *context, HostResolver::Done done, QList<QHostAddress> answer)
+{
+    QMetaObject::invokeMethod(
+        context, [done = std::move(done), answer = std::move(answer)] { done(answer); },
+        Qt::QueuedConnection);
+}
+
+bool HostResolver::Resolve(const QString &text, QObject *context, Done done)
+{
+    const HostText parsed = ParseHostText(text);
+    switch (parsed.kind) {
+    case HostText::Kind::Address:
+        // QHostInfo would also look up the address's name, asking the DNS server about an
+        // address that may be no more than a loopback alias.
+        answerLater(context, std::move(done), {parsed.address});
+        return true;
+    case HostText::Kind::NotAnAddress:
+        answerLater(context, std::move(done), {});
+        return true;
+    case HostText::Kind::Name:
+        return Lookup(parsed.host, context, std::move(done));
+    case HostText::Kind::Unusable:
+        break;
+    }
+    return false;
+}
 
 bool SystemResolver::Lookup(const QString &host, QObject *context, Done done)
 {
-    // A host name has at most 255 octets in its ASCII form; a text that has none cannot be asked.
-    const QString name = host.trimmed();
-    const QHostAddress literal(name);
-    if (!literal.isNull()) {
-        // A numeric address is its own answer. QHostInfo would also look up its name, which
-        // asks the DNS server about an address that may be no more than a loopback alias.
-        QMetaObject::invokeMethod(
-            context, [done, literal] { done({literal}); }, Qt::QueuedConnection);
-        return true;
-    }
-    const QByteArray ace = QUrl::toAce(name);
-    if (ace.isEmpty() || ace.size() > 255)
-        return false;
-    QHostInfo::lookupHost(name, context, [done](const QHostInfo &info) { done(info.addresses()); });
+    QHostInfo::lookupHost(host, context, [done](const QHostInfo &info) { done(info.addresses()); });
     return true;
 }
 

@@ -16,9 +16,14 @@ public:
     using Done = std::function<void(const QList<QHostAddress> &addresses)>;
     virtual ~HostResolver() = default;
 
-    // Starts a lookup whose answer (empty: not found) reaches `done` later from the event loop,
-    // never inside this call, and only while `context` lives. Returns false when the text
-    // cannot be looked up at all.
+    // Takes the text typed in the address field (ParseHostText): an address is answered as it
+    // is, a number that is no address as not found, and only a host name reaches Lookup; a
+    // typed port is dropped, since the module always listens on its own. The answer (empty: not
+    // found) reaches `done` later from the event loop, never inside this call, and only while
+    // `context` lives. Returns false when the text cannot be looked up at all.
+    bool Resolve(const QString &text, QObject *context, Done done);
+
+    // Starts the lookup of a host name, answering as Resolve does.
     virtual bool Lookup(const QString &host, QObject *context, Done done) = 0;
 };
 

@@ -62,7 +62,7 @@ void ModuleLink::OpenLink(const QString &host)
     const quint64 attempt = ++m_attempt;
     m_lookupPending = true;
     const bool started =
-        m_resolver->Lookup(host, this, [this, attempt](const QList<QHostAddress> &addresses) {
+        m_resolver->Resolve(host, this, [this, attempt](const QList<QHostAddress> &addresses) {
             onLookupDone(attempt, addresses);
         });
     if (!started) {

@@ -34,8 +34,7 @@ for _ in $(seq 50); do
     sleep 0.1
 done
 
-# The browser pane refuses to run as root without this.
-export QTWEBENGINE_DISABLE_SANDBOX=1
+# The tool turns the browser pane's sandbox off itself when it runs as root, and only then.
 export DISPLAY=":$display"
 export QT_QPA_PLATFORM=xcb
 

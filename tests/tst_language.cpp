@@ -3,7 +3,17 @@
 
 #include <QtTest>
 
-// Every case gets its own per-machine settings folder, so nothing here touches the real store.
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
+
+// The test program also serves as a small tool run in a child process, as a normal user: it
+// selects or loads the language with the per-machine settings in the folder this names.
+static const char kChildMachineDir[] = "VELQA_LANGUAGE_CHILD_MACHINE_DIR";
+static const char kChildAction[] = "VELQA_LANGUAGE_CHILD_ACTION"; // "load" or "select INDEX NAME"
+
+// Every case gets its own per-machine and user settings folders, so nothing here touches the
+// real stores.
 class TestLanguage : public QObject
 {
     Q_OBJECT
@@ -16,14 +26,18 @@ private slots:
     void load();
     void selectThenFreshLoadRestores_data();
     void selectThenFreshLoadRestores();
-    void failedSaveStillSwitches();
+    void unwritableMachineStoreKeepsTheChoiceForTheUser();
     void loadDoesNotWrite();
+    void normalUserChoiceSurvivesRestart_data();
+    void normalUserChoiceSurvivesRestart();
 
 private:
     [[nodiscard]] QString storeFile() const;
-    void writeStore(const QByteArray &contents) const;
+    [[nodiscard]] QString userFile() const;
+    static void writeFile(const QString &path, const QByteArray &contents);
 
     std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QTemporaryDir> m_userDir;
 };
 
 void TestLanguage::init()
@@ -31,6 +45,9 @@ void TestLanguage::init()
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, m_dir->path());
+    m_userDir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_userDir->isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_userDir->path());
     ResetLanguage();
 }
 
@@ -38,6 +55,7 @@ void TestLanguage::cleanup()
 {
     ResetLanguage();
     m_dir.reset();
+    m_userDir.reset();
 }
 
 QString TestLanguage::storeFile() const
@@ -45,10 +63,15 @@ QString TestLanguage::storeFile() const
     return m_dir->filePath(QStringLiteral("KAVRO/LinkConfig.conf"));
 }
 
-void TestLanguage::writeStore(const QByteArray &contents) const
+QString TestLanguage::userFile() const
 {
-    QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("KAVRO")));
-    QFile file(storeFile());
+    return m_userDir->filePath(QStringLiteral("KAVRO/LinkConfig.conf"));
+}
+
+void TestLanguage::writeFile(const QString &path, const QByteArray &contents)
+{
+    QVERIFY(QFileInfo(path).dir().mkpath(QStringLiteral(".")));
+    QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(contents);
 }
@@ -57,46 +80,69 @@ void TestLanguage::load_data()
 {
     QTest::addColumn<QByteArray>("contents"); // empty: no store at all
     QTest::addColumn<bool>("unreadable");
+    QTest::addColumn<QByteArray>("user"); // the user's own store; empty: none
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("exitCaption");
 
     const QString english = QStringLiteral("English");
-    QTest::newRow("no store") << QByteArray() << false << 0 << english << "Exit";
-    QTest::newRow("no value") << QByteArray("[General]\nOther=1\n") << false << 0 << english
+    const QString gb = QString::fromUtf8(u8"结束");
+    const QString big5 = QString::fromUtf8(u8"結束");
+    const QByteArray none;
+    auto flag = [](const char *name) {
+        return QByteArray("[General]\nLanguageFlag=") + name + "\n";
+    };
+    QTest::newRow("no store") << none << false << none << 0 << english << "Exit";
+    QTest::newRow("no value") << QByteArray("[General]\nOther=1\n") << false << none << 0 << english
                               << "Exit";
-    QTest::newRow("English") << QByteArray("[General]\nLanguageFlag=English\n") << false << 0
-                             << english << "Exit";
-    QTest::newRow("ChineseGB") << QByteArray("[General]\nLanguageFlag=ChineseGB\n") << false << 1
-                               << "ChineseGB" << QString::fromUtf8(u8"结束");
-    QTest::newRow("ChineseBIG5") << QByteArray("[General]\nLanguageFlag=ChineseBIG5\n") << false
-                                 << 2 << "ChineseBIG5" << QString::fromUtf8(u8"結束");
-    QTest::newRow("lower case kept")
-        << QByteArray("[General]\nLanguageFlag=chinesegb\n") << false << 0 << "chinesegb"
-        << "Exit";
-    QTest::newRow("upper case kept")
-        << QByteArray("[General]\nLanguageFlag=CHINESEBIG5\n") << false << 0 << "CHINESEBIG5"
-        << "Exit";
-    QTest::newRow("other text kept")
-        << QByteArray("[General]\nLanguageFlag=French\n") << false << 0 << "French"
-        << "Exit";
-    QTest::newRow("empty text kept") << QByteArray("[General]\nLanguageFlag=\n") << false << 0 << ""
+    QTest::newRow("English") << flag("English") << false << none << 0 << english << "Exit";
+    QTest::newRow("ChineseGB") << flag("ChineseGB") << false << none << 1 << "ChineseGB" << gb;
+    QTest::newRow("ChineseBIG5") << flag("ChineseBIG5") << false << none << 2 << "ChineseBIG5"
+                                 << big5;
+    QTest::newRow("lower case kept") << flag("chinesegb") << false << none << 0 << "chinesegb"
                                      << "Exit";
-    QTest::newRow("list value") << QByteArray("[General]\nLanguageFlag=ChineseGB, ChineseBIG5\n")
-                                << false << 0 << english << "Exit";
-    QTest::newRow("unreadable store") << QByteArray() << true << 0 << english << "Exit";
+    QTest::newRow("upper case kept") << flag("CHINESEBIG5") << false << none << 0 << "CHINESEBIG5"
+                                     << "Exit";
+    QTest::newRow("other text kept") << flag("French") << false << none << 0 << "French"
+                                     << "Exit";
+    QTest::newRow("empty text kept") << flag("") << false << none << 0 << ""
+                                     << "Exit";
+    QTest::newRow("list value") << flag("ChineseGB, ChineseBIG5") << false << none << 0 << english
+                                << "Exit";
+    QTest::newRow("unreadable store") << none << true << none << 0 << english << "Exit";
+
+    // The user's own choice wins over the machine's.
+    QTest::newRow("user's own, no machine store")
+        << none << false << flag("ChineseBIG5") << 2 << "ChineseBIG5" << big5;
+    QTest::newRow("user's own over the machine's")
+        << flag("ChineseGB") << false << flag("ChineseBIG5") << 2 << "ChineseBIG5" << big5;
+    QTest::newRow("user's English over the machine's Chinese")
+        << flag("ChineseBIG5") << false << flag("English") << 0 << english << "Exit";
+    QTest::newRow("user's other text kept")
+        << flag("ChineseGB") << false << flag("chinesegb") << 0 << "chinesegb"
+        << "Exit";
+    QTest::newRow("user store without the value: machine's")
+        << flag("ChineseGB") << false << QByteArray("[General]\nOther=1\n") << 1 << "ChineseGB"
+        << gb;
+    QTest::newRow("user's list value: machine's")
+        << flag("ChineseGB") << false << flag("English, ChineseBIG5") << 1 << "ChineseGB" << gb;
+    QTest::newRow("user's own over an unreadable machine store")
+        << none << true << flag("ChineseGB") << 1 << "ChineseGB" << gb;
 }
 
 void TestLanguage::load()
 {
     QFETCH(QByteArray, contents);
     QFETCH(bool, unreadable);
+    QFETCH(QByteArray, user);
     QFETCH(int, index);
     QFETCH(QString, name);
     QFETCH(QString, exitCaption);
 
     if (!contents.isEmpty())
-        writeStore(contents);
+        writeFile(storeFile(), contents);
+    if (!user.isEmpty())
+        writeFile(userFile(), user);
     if (unreadable) {
         // A folder where the file should be cannot be read, even by an administrator.
         QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("KAVRO/LinkConfig.conf")));
@@ -105,8 +151,10 @@ void TestLanguage::load()
         // LoadLanguage must start from English, whatever was chosen before.
         QTemporaryDir elsewhere;
         QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, elsewhere.path());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, elsewhere.path());
         SelectLanguage(2, QStringLiteral("stale"));
         QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, m_dir->path());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_userDir->path());
     }
 
     LoadLanguage();
@@ -119,15 +167,22 @@ void TestLanguage::selectThenFreshLoadRestores_data()
 {
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("name");
-    QTest::newRow("English") << 0 << "English";
-    QTest::newRow("ChineseGB") << 1 << "ChineseGB";
-    QTest::newRow("ChineseBIG5") << 2 << "ChineseBIG5";
+    QTest::addColumn<QByteArray>("ownBefore"); // the user's own store before the choice
+    QTest::newRow("English") << 0 << "English" << QByteArray();
+    QTest::newRow("ChineseGB") << 1 << "ChineseGB" << QByteArray();
+    QTest::newRow("ChineseBIG5") << 2 << "ChineseBIG5" << QByteArray();
+    // Left from a time the machine store could not be written, it would hide the new choice.
+    QTest::newRow("user's older own choice dropped")
+        << 0 << "English" << QByteArray("[General]\nLanguageFlag=ChineseBIG5\nOther=1\n");
 }
 
 void TestLanguage::selectThenFreshLoadRestores()
 {
     QFETCH(int, index);
     QFETCH(QString, name);
+    QFETCH(QByteArray, ownBefore);
+    if (!ownBefore.isEmpty())
+        writeFile(userFile(), ownBefore);
 
     SelectLanguage(index, name);
     QCOMPARE(LanguageIndex(), index);
@@ -141,20 +196,34 @@ void TestLanguage::selectThenFreshLoadRestores()
     QFile file(storeFile());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll().contains("LanguageFlag=" + name.toLatin1()));
+    QFile own(userFile());
+    QVERIFY(!own.open(QIODevice::ReadOnly) || !own.readAll().contains("LanguageFlag"));
 }
 
-void TestLanguage::failedSaveStillSwitches()
+void TestLanguage::unwritableMachineStoreKeepsTheChoiceForTheUser()
 {
+    writeFile(storeFile(), "[General]\nLanguageFlag=English\n");
     // A plain file where the store's folder belongs makes the store unwritable, even for root.
-    QFile blocker(m_dir->filePath(QStringLiteral("KAVRO")));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    QVERIFY(QFile::remove(storeFile()));
+    QVERIFY(QDir(m_dir->path()).rmdir(QStringLiteral("KAVRO")));
+    writeFile(m_dir->filePath(QStringLiteral("KAVRO")), "");
 
     SelectLanguage(1, QStringLiteral("ChineseGB"));
     QCOMPARE(LanguageIndex(), 1);
     QCOMPARE(LanguageName(), QStringLiteral("ChineseGB"));
     QCOMPARE(CatalogueText(Msg::ScanModule), QString::fromUtf8(u8"扫描模组"));
-    QVERIFY(QFileInfo(blocker.fileName()).isFile());
+    QVERIFY(QFileInfo(m_dir->filePath(QStringLiteral("KAVRO"))).isFile());
+    // Nothing was set on the machine store, so this process does not read it back from there.
+    const QSettings machine(QSettings::NativeFormat, QSettings::SystemScope,
+                            QStringLiteral("KAVRO"), QStringLiteral("LinkConfig"));
+    QVERIFY(!machine.contains(QStringLiteral("LanguageFlag")));
+
+    QFile own(userFile());
+    QVERIFY(own.open(QIODevice::ReadOnly));
+    QVERIFY(own.readAll().contains("LanguageFlag=ChineseGB"));
+    ResetLanguage();
+    LoadLanguage();
+    QCOMPARE(LanguageIndex(), 1);
 }
 
 void TestLanguage::loadDoesNotWrite()
@@ -164,5 +233,123 @@ void TestLanguage::loadDoesNotWrite()
     QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("KAVRO"))));
 }
 
-QTEST_GUILESS_MAIN(TestLanguage)
+void TestLanguage::normalUserChoiceSurvivesRestart_data()
+{
+    QTest::addColumn<QByteArray>("machine"); // empty: no per-machine store
+    QTest::newRow("machine store holds another choice")
+        << QByteArray("[General]\nLanguageFlag=ChineseGB\n");
+    QTest::newRow("no machine store") << QByteArray();
+}
+
+// A user without write rights to the per-machine store chooses a language, quits and starts
+// again: run for real in a child process as a normal user.
+void TestLanguage::normalUserChoiceSurvivesRestart()
+{
+    QFETCH(QByteArray, machine);
+
+    const bool root = geteuid() == 0;
+    uid_t uid = geteuid();
+    gid_t gid = getegid();
+    if (root) {
+        const passwd *nobody = getpwnam("nobody");
+        if (!nobody)
+            QSKIP("running as root, and there is no user \"nobody\" to act as a normal user");
+        uid = nobody->pw_uid;
+        gid = nobody->pw_gid;
+    }
+
+    // The per-machine folder belongs to root (or is read-only to this user): readable, not
+    // writable. The home folder belongs to the child's user.
+    const QString machineDir = m_dir->path();
+    if (!machine.isEmpty())
+        writeFile(storeFile(), machine);
+    const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                          QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
+    const QStringList machineFolders{machineDir, machineDir + QStringLiteral("/KAVRO")};
+    for (const QString &path : machineFolders)
+        QFile::setPermissions(path, readOnly);
+    const auto reopen = qScopeGuard([&] {
+        for (const QString &path : machineFolders)
+            QFile::setPermissions(path, readOnly | QFileDevice::WriteOwner);
+    });
+    QFile::setPermissions(storeFile(),
+                          QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QVERIFY(QFile::setPermissions(home.path(), readOnly | QFileDevice::WriteOwner));
+    if (root)
+        QCOMPARE(chown(home.path().toLocal8Bit().constData(), uid, gid), 0);
+    // The build folder may be closed to others; the child's user runs a copy of this program.
+    const QString program = home.filePath(QStringLiteral("tst_language"));
+    QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), program));
+    QVERIFY(QFile::setPermissions(program, readOnly));
+
+    auto run = [&](const QString &action) {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home.path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral(".config")));
+        env.insert(QString::fromLatin1(kChildMachineDir), machineDir);
+        env.insert(QString::fromLatin1(kChildAction), action);
+        child.setProcessEnvironment(env);
+        child.setWorkingDirectory(home.path());
+        if (root) {
+            child.setChildProcessModifier([uid, gid] {
+                if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
+                    _exit(126);
+            });
+        }
+        child.start(program, {});
+        if (!child.waitForFinished(30000))
+            return QStringLiteral("child did not finish");
+        QString out = QString::fromLocal8Bit(child.readAllStandardOutput()).trimmed();
+        if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+            out += QStringLiteral(" exit %1: ").arg(child.exitCode()) +
+                   QString::fromLocal8Bit(child.readAllStandardError());
+        return out;
+    };
+
+    QCOMPARE(run(QStringLiteral("select 2 ChineseBIG5")), QStringLiteral("2 ChineseBIG5"));
+    QCOMPARE(run(QStringLiteral("load")), QStringLiteral("2 ChineseBIG5"));
+
+    // Kept in the user's own settings; the per-machine store is as it was.
+    QFile own(home.filePath(QStringLiteral(".config/KAVRO/LinkConfig.conf")));
+    QVERIFY(own.open(QIODevice::ReadOnly));
+    QVERIFY(own.readAll().contains("LanguageFlag=ChineseBIG5"));
+    QFile store(storeFile());
+    if (machine.isEmpty()) {
+        QVERIFY(!store.exists());
+    } else {
+        QVERIFY(store.open(QIODevice::ReadOnly));
+        QCOMPARE(store.readAll(), machine);
+    }
+    QFile::setPermissions(machineDir, readOnly | QFileDevice::WriteOwner);
+    QFile::setPermissions(machineDir + QStringLiteral("/KAVRO"),
+                          readOnly | QFileDevice::WriteOwner);
+}
+
+// In the child: select and read back, or load, and print "INDEX NAME".
+static int runChild()
+{
+    QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope,
+                       qEnvironmentVariable(kChildMachineDir));
+    const QStringList action = qEnvironmentVariable(kChildAction).split(u' ');
+    if (action.value(0) == QLatin1String("select")) {
+        SelectLanguage(action.value(1).toInt(), action.value(2));
+        ResetLanguage();
+    }
+    LoadLanguage();
+    QTextStream(stdout) << LanguageIndex() << ' ' << LanguageName() << Qt::endl;
+    return 0;
+}
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsSet(kChildAction))
+        return runChild();
+    QCoreApplication app(argc, argv);
+    TestLanguage test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_language.moc"

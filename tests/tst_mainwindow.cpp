@@ -263,10 +263,15 @@ private slots:
             << QString(300, 'a') << false << notStarted << "Disconnect.";
         QTest::newRow("a web location")
             << "http://127.0.0.1/" << false << notStarted << "Disconnect.";
-        QTest::newRow("address and port")
-            << "127.0.0.1:5003" << false << notStarted << "Disconnect.";
+        QTest::newRow("address and a port that is not one")
+            << "127.0.0.1:http" << false << notStarted << "Disconnect.";
         QTest::newRow("non-ASCII name") << "模組.invalid" << true << notFound << "Error!";
-        QTest::newRow("256.1.1.1") << "256.1.1.1" << true << notFound << "Error!";
+        // Numbers that are not four decimal parts are never looked up, so never reach DNS.
+        QTest::newRow("256.1.1.1") << "256.1.1.1" << false << notFound << "Error!";
+        QTest::newRow("127.1") << "127.1" << false << notFound << "Error!";
+        // The port is the web page's: the module is scanned on its own port.
+        QTest::newRow("address and the page's port") << "@:8080" << false << ""
+                                                     << "Ok.";
         QTest::newRow("unknown name") << "no-such-module.invalid" << true << notFound << "Error!";
         QTest::newRow("spaces around the address") << "  @ " << false << ""
                                                    << "Ok.";

@@ -229,31 +229,39 @@ private slots:
         QTest::addColumn<QStringList>("events");
         QTest::addColumn<QString>("thrown");
         QTest::addColumn<QString>("reported");
+        QTest::addColumn<QStringList>("asked");
 
         const QStringList down{"disconnected flag=0"};
+        const QStringList downAndError{"disconnected flag=0", "error"};
+        const QString unknownHost =
+            QStringLiteral("Windows socket error: %1 (%2), on API 'ASync Lookup'")
+                .arg(QString::fromLocal8Bit(hstrerror(HOST_NOT_FOUND)))
+                .arg(HOST_NOT_FOUND);
+        const QString cannotLookUp = QStringLiteral("Windows socket error: Invalid argument (%1), "
+                                                    "on API 'WSAASyncGetHostByName'")
+                                         .arg(EINVAL);
         QTest::newRow("empty") << "" << down << "No address specified"
-                               << "";
-        QTest::newRow("unknown name")
-            << "no-such-module.invalid" << QStringList{"disconnected flag=0", "error"} << ""
-            << QStringLiteral("Windows socket error: %1 (%2), on API 'ASync Lookup'")
-                   .arg(QString::fromLocal8Bit(hstrerror(HOST_NOT_FOUND)))
-                   .arg(HOST_NOT_FOUND);
-        QTest::newRow("not an address: 256.1.1.1")
-            << "256.1.1.1" << QStringList{"disconnected flag=0", "error"} << ""
-            << QStringLiteral("Windows socket error: %1 (%2), on API 'ASync Lookup'")
-                   .arg(QString::fromLocal8Bit(hstrerror(HOST_NOT_FOUND)))
-                   .arg(HOST_NOT_FOUND);
+                               << "" << QStringList();
+        QTest::newRow("unknown name") << "no-such-module.invalid" << downAndError << ""
+                                      << unknownHost << QStringList{"no-such-module.invalid"};
+        QTest::newRow("port is not the module's: name looked up alone")
+            << "no-such-module.invalid:8080" << downAndError << "" << unknownHost
+            << QStringList{"no-such-module.invalid"};
+        // Numbers that are not four decimal parts would reach some other address through the
+        // system resolver; they name no host and are never looked up.
+        for (const char *number :
+             {"256.1.1.1", "127.1", "127.0.77", "127.1:8080", "2130706433", "0x7f.1", "0x7f000001",
+              "0177.0.0.1", "127.0.0.01", "127.0.0.1.", "1.127.0.0.1"})
+            QTest::addRow("not an address: %s", number)
+                << number << downAndError << "" << unknownHost << QStringList();
         QTest::newRow("300 characters cannot be looked up")
-            << QString(300, 'a') << down
-            << QStringLiteral("Windows socket error: Invalid argument (%1), on API "
-                              "'WSAASyncGetHostByName'")
-                   .arg(EINVAL)
-            << "";
-        QTest::newRow("only spaces") << "   " << down
-                                     << QStringLiteral("Windows socket error: Invalid argument "
-                                                       "(%1), on API 'WSAASyncGetHostByName'")
-                                            .arg(EINVAL)
-                                     << "";
+            << QString(300, 'a') << down << cannotLookUp << "" << QStringList();
+        QTest::newRow("only spaces") << "   " << down << cannotLookUp << "" << QStringList();
+        for (const char *text :
+             {"localhost:http", "127.0.0.1:", "127.0.0.1:0", "127.0.0.1:65536", "127.0.0.1:8080:1",
+              ":5003", "[::1]x", "[127.0.0.1]:5003", "[::1", "::1::2"})
+            QTest::addRow("cannot be looked up: %s", text)
+                << text << down << cannotLookUp << "" << QStringList();
     }
 
     void openFailures()
@@ -262,16 +270,14 @@ private slots:
         QFETCH(QStringList, events);
         QFETCH(QString, thrown);
         QFETCH(QString, reported);
+        QFETCH(QStringList, asked);
 
         RecordingOwner owner;
         ModuleLink link(&owner);
         owner.link = &link;
-        // Names go to a table, never to DNS; the 300-character and blank texts are refused
-        // before any lookup by the system resolver.
+        // Names go to a table, never to DNS.
         TableResolver table;
-        const bool lookedUp = !reported.isEmpty();
-        if (lookedUp)
-            link.setResolver(&table);
+        link.setResolver(&table);
 
         QString caught;
         try {
@@ -280,10 +286,11 @@ private slots:
             caught = e.message();
         }
         QCOMPARE(caught, thrown);
-        if (lookedUp)
+        if (!reported.isEmpty())
             QTRY_COMPARE(owner.errors, QStringList{reported});
         QTest::qWait(20);
         QCOMPARE(owner.events, events);
+        QCOMPARE(table.asked, asked);
         QVERIFY(!link.ConnectedFlag());
     }
 
@@ -305,16 +312,35 @@ private slots:
         QVERIFY(!link.ConnectedFlag());
     }
 
-    void ipv6Loopback()
+    void typedAddressReachesTheModule_data()
     {
-        ScriptedModule module(QHostAddress::LocalHostIPv6);
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("ipv6");
+        // The port after the address is the web page's: the module is always on the link's port.
+        QTest::newRow("127.0.0.1:8080") << "127.0.0.1:8080" << false;
+        QTest::newRow("127.0.0.1:5003") << "127.0.0.1:5003" << false;
+        QTest::newRow("::1") << "::1" << true;
+        QTest::newRow("[::1]") << "[::1]" << true;
+        QTest::newRow("[::1]:5003") << "[::1]:5003" << true;
+        QTest::newRow("[::1]:8080") << "[::1]:8080" << true;
+    }
+
+    void typedAddressReachesTheModule()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, ipv6);
+        ScriptedModule module(ipv6 ? QHostAddress(QHostAddress::LocalHostIPv6)
+                                   : QHostAddress(QHostAddress::LocalHost));
         if (module.port() == 0)
             QSKIP("no IPv6 loopback on this machine");
         RecordingOwner owner;
         ModuleLink link(&owner);
+        TableResolver table;
+        link.setResolver(&table);
         link.setPort(module.port());
-        link.OpenLink("::1");
+        link.OpenLink(typed);
         QTRY_VERIFY(link.ConnectedFlag());
+        QCOMPARE(table.asked, QStringList());
     }
 
     void reopeningCancelsThePendingAttempt()

@@ -113,6 +113,7 @@ void TestWebPane::engineIsPreparedBeforeItStarts()
     // The application object already exists, so the library's start-up hook has run.
     if (geteuid() == 0)
         QVERIFY(qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"));
+    QVERIFY(qEnvironmentVariableIsSet("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY"));
     const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     QVERIFY(flags.contains("--disable-background-networking"));
     QVERIFY(flags.contains("--disable-component-update"));

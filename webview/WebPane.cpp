@@ -24,8 +24,12 @@ QUrl WebLocation(const QString &typedText)
 
 void PrepareWebEngine()
 {
+    // The engine refuses to start as root with its sandbox; a normal user keeps the sandbox.
     if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    // Without it the module's page reaches screen readers as an empty document.
+    if (!qEnvironmentVariableIsSet("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY"))
+        qputenv("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY", "1");
 
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").trimmed();
     const QByteArrayList present = flags.split(' ');
