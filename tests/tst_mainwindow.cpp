@@ -12,6 +12,7 @@
 #include <QHostInfo>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QSettings>
@@ -324,6 +325,27 @@ private slots:
         QVERIFY(!m_window->link().ConnectedFlag());
         QCOMPARE(text("pnMsg"), QStringLiteral("Disconnect."));
         QTRY_VERIFY(!m_sim->hasClient());
+    }
+
+    void screenReaderHearsTheScan()
+    {
+        // Only on an accessibility bus (the tst_mainwindow_atspi entry, tests/atspi/run-atspi.sh):
+        // the checker reads the window over AT-SPI as a screen reader does, presses Scan Module by
+        // its accessible action and listens for the names the window announces.
+        const QString checker = qEnvironmentVariable("VELQA_ATSPI_CHECKER");
+        if (checker.isEmpty())
+            QSKIP("needs an AT-SPI bus: run through tests/atspi/run-atspi.sh");
+        QProcess reader;
+        reader.start(QStringLiteral("/usr/bin/python3"),
+                     {checker, QString::number(QCoreApplication::applicationPid()),
+                      QStringLiteral("--scan")});
+        QVERIFY(reader.waitForStarted());
+        QSignalSpy finished(&reader, &QProcess::finished);
+        QVERIFY(finished.wait(120000));
+        const QByteArray report = reader.readAllStandardOutput();
+        qInfo().noquote() << report;
+        QVERIFY2(reader.exitCode() == 0, (report + reader.readAllStandardError()).constData());
+        QCOMPARE(text("pnMsg"), QStringLiteral("Ok."));
     }
 
     void closeRequestDuringAnOperation()
