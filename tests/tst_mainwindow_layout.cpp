@@ -333,6 +333,10 @@ void TestMainWindowLayout::pictures_data()
     QTest::newRow("door-disabled") << "door-disabled" << QSize(18, 18);
     QTest::newRow("simplified") << "simplified" << QSize(34, 16);
     QTest::newRow("traditional") << "traditional" << QSize(34, 16);
+    // Variants for dark palettes.
+    QTest::newRow("dark/simplified") << "dark/simplified" << QSize(34, 16);
+    QTest::newRow("dark/traditional") << "dark/traditional" << QSize(34, 16);
+    QTest::newRow("dark/arrows") << "dark/arrows" << QSize(16, 16);
 }
 
 void TestMainWindowLayout::pictures()
