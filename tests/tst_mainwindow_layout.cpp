@@ -10,7 +10,9 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSvgRenderer>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QWebEngineView>
 #include <QtTest>
@@ -37,6 +39,8 @@ private slots:
     void window();
     void tabOrder();
     void testPages();
+    void tabCaptionsFit_data();
+    void tabCaptionsFit();
     void indicator();
     void panelColours();
     void listRowsAre16Pixels();
@@ -273,6 +277,67 @@ void TestMainWindowLayout::testPages()
     QVERIFY(!control<QWidget>("btnReader")->isVisible());
     // Each page's button must lie wholly inside the page area.
     QVERIFY(pages->widget(1)->rect().contains(control<QWidget>("btnLoop")->geometry()));
+}
+
+void TestMainWindowLayout::tabCaptionsFit_data()
+{
+    QTest::addColumn<QString>("style");
+    QTest::addColumn<QString>("language");
+
+    // An empty style keeps the application's own: under QT_QPA_PLATFORMTHEME=qt6ct (the
+    // tst_mainwindow_layout_qt6ct entry) that is the desktop theme's style, a proxy of its own.
+    QTest::newRow("own style") << ""
+                               << "btnEng";
+    QTest::newRow("Fusion") << "Fusion"
+                            << "btnEng";
+    QTest::newRow("Windows") << "Windows"
+                             << "btnEng";
+    QTest::newRow("Windows, Traditional Chinese") << "Windows"
+                                                  << "btnBIG5";
+}
+
+void TestMainWindowLayout::tabCaptionsFit()
+{
+    QFETCH(QString, style);
+    QFETCH(QString, language);
+
+    const QString before = QApplication::style()->name();
+    if (!style.isEmpty())
+        QApplication::setStyle(style);
+    const auto restore = qScopeGuard([&] {
+        if (!style.isEmpty())
+            QApplication::setStyle(before);
+    });
+    qInfo() << "style" << QApplication::style()->name();
+    QVERIFY(shownWindow());
+    QTest::mouseClick(control<QPushButton>(language.toLatin1().constData()), Qt::LeftButton);
+    auto *pages = control<QTabWidget>("pcMain");
+    QTabBar *bar = pages->tabBar();
+    QVERIFY(bar->tabRect(1).right() < pages->width());
+    const QImage shot = bar->grab().toImage();
+    for (int i = 0; i < bar->count(); ++i) {
+        // The caption's ink must span nearly its whole advance: a clipped caption loses a
+        // character's width or more at its ends.
+        const QRect tab = bar->tabRect(i).adjusted(3, 3, -3, -3);
+        const int advance = bar->fontMetrics().horizontalAdvance(bar->tabText(i));
+        QVERIFY2(tab.width() + 6 >= advance, qPrintable(bar->tabText(i)));
+        int first = -1;
+        int last = -1;
+        for (int x = tab.left(); x <= tab.right(); ++x) {
+            for (int y = tab.top(); y <= tab.bottom(); ++y) {
+                if (qGray(shot.pixel(x, y)) < 96) {
+                    first = first < 0 ? x : first;
+                    last = x;
+                    break;
+                }
+            }
+        }
+        QVERIFY2(first >= 0 && last - first + 1 >= advance - 4,
+                 qPrintable(QStringLiteral("%1: ink %2 of %3 pixels")
+                                .arg(bar->tabText(i))
+                                .arg(last - first + 1)
+                                .arg(advance)));
+    }
 }
 
 void TestMainWindowLayout::indicator()
