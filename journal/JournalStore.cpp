@@ -87,7 +87,9 @@ void JournalStore::close()
 
 bool JournalStore::fail(const QString &what, const QString &detail)
 {
-    m_error = QStringLiteral("%1 %2: %3").arg(what, m_location.display(), detail.trimmed());
+    const QString where = m_location.display();
+    m_error = where.isEmpty() ? QStringLiteral("%1: %2").arg(what, detail.trimmed())
+                              : QStringLiteral("%1 %2: %3").arg(what, where, detail.trimmed());
     return false;
 }
 
