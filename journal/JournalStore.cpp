@@ -93,30 +93,40 @@ bool JournalStore::fail(const QString &what, const QString &detail)
     return false;
 }
 
-bool JournalStore::exec(const QString &sql)
+bool JournalStore::exec(const QString &sql, const QString &what)
 {
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     if (query.exec(sql))
         return true;
-    return fail(QStringLiteral("journal"), query.lastError().text());
+    return fail(what, query.lastError().text());
 }
 
 bool JournalStore::open(int schemaVersion)
 {
     close();
     m_error.clear();
+    if (connect(schemaVersion)) {
+        m_open = true;
+        return true;
+    }
+    close();
+    return false;
+}
+
+bool JournalStore::connect(int schemaVersion)
+{
+    const QString cannot = QStringLiteral("cannot open the journal");
     const bool sqlite = m_location.kind == JournalLocation::Kind::Sqlite;
     if (m_location.kind == JournalLocation::Kind::Invalid)
-        return fail(QStringLiteral("cannot open the journal"), m_location.error);
+        return fail(cannot, m_location.error);
     const QString driver = sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL");
     if (!QSqlDatabase::isDriverAvailable(driver))
-        return fail(QStringLiteral("cannot open the journal"),
-                    QStringLiteral("the Qt driver %1 is not installed").arg(driver));
+        return fail(cannot, QStringLiteral("the Qt driver %1 is not installed").arg(driver));
     QSqlDatabase db = QSqlDatabase::addDatabase(driver, m_connection);
     if (sqlite) {
         const QFileInfo file(m_location.path);
         if (!QDir().mkpath(file.absolutePath()))
-            return fail(QStringLiteral("cannot open the journal"),
+            return fail(cannot,
                         QStringLiteral("cannot create the folder %1").arg(file.absolutePath()));
         db.setDatabaseName(m_location.path);
         // The window and the command line may write the same file at once.
@@ -132,18 +142,16 @@ bool JournalStore::open(int schemaVersion)
                                             "keepalives_interval=3;keepalives_count=3"));
     }
     if (!db.open())
-        return fail(QStringLiteral("cannot open the journal"), db.lastError().text());
-    if (sqlite && (!exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
-                   !exec(QStringLiteral("PRAGMA synchronous=NORMAL")))) {
-        close();
-        return false;
+        return fail(cannot, db.lastError().text());
+    const QStringList setup =
+        sqlite ? QStringList{QStringLiteral("PRAGMA journal_mode=WAL"),
+                             QStringLiteral("PRAGMA synchronous=NORMAL")}
+               : QStringList{QStringLiteral("SET client_min_messages TO WARNING")};
+    for (const QString &sql : setup) {
+        if (!exec(sql, cannot))
+            return false;
     }
-    if (!migrate(schemaVersion)) {
-        close();
-        return false;
-    }
-    m_open = true;
-    return true;
+    return migrate(schemaVersion);
 }
 
 static QStringList migration(int version, bool sqlite)
@@ -177,43 +185,46 @@ static QStringList migration(int version, bool sqlite)
 bool JournalStore::migrate(int target)
 {
     const bool sqlite = m_location.kind == JournalLocation::Kind::Sqlite;
+    const QString cannot = QStringLiteral("cannot migrate the journal");
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     // IMMEDIATE takes SQLite's write lock at once; on PostgreSQL an advisory lock keeps two
     // stations from migrating the shared journal at the same time.
-    if (!exec(sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")))
+    if (!exec(sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"), cannot))
         return false;
-    const auto rollback = [this]() {
+    const auto rollback = [this, &cannot]() {
         const QString error = m_error;
-        exec(QStringLiteral("ROLLBACK"));
+        exec(QStringLiteral("ROLLBACK"), cannot);
         m_error = error;
         return false;
     };
-    if (!sqlite && !exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kMigrationLock)))
+    if (!sqlite &&
+        !exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kMigrationLock), cannot))
         return rollback();
     if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT "
-                             "NULL)")))
+                             "NULL)"),
+              cannot))
         return rollback();
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")) || !query.next()) {
-        fail(QStringLiteral("cannot read the journal's schema version of"),
-             query.lastError().text());
+        fail(cannot, query.lastError().text());
         return rollback();
     }
     const int current = query.value(0).toInt();
     query.finish();
     // A newer tool may have migrated the journal further; its additions do not stop this one.
     if (current >= target)
-        return exec(QStringLiteral("COMMIT"));
+        return exec(QStringLiteral("COMMIT"), cannot);
     for (int version = current + 1; version <= target; ++version) {
         for (const QString &sql : migration(version, sqlite)) {
-            if (!exec(sql))
+            if (!exec(sql, cannot))
                 return rollback();
         }
     }
-    if (!exec(QStringLiteral("DELETE FROM schema_version")) ||
-        !exec(QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(target)))
+    if (!exec(QStringLiteral("DELETE FROM schema_version"), cannot) ||
+        !exec(QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(target),
+              cannot))
         return rollback();
-    return exec(QStringLiteral("COMMIT")) || rollback();
+    return exec(QStringLiteral("COMMIT"), cannot) || rollback();
 }
 
 std::optional<int> JournalStore::schemaVersion()

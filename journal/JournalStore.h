@@ -70,7 +70,8 @@ public:
     [[nodiscard]] std::optional<int> schemaVersion();
 
 private:
-    bool exec(const QString &sql);
+    bool connect(int schemaVersion);
+    bool exec(const QString &sql, const QString &what);
     bool fail(const QString &what, const QString &detail);
     bool migrate(int target);
 
