@@ -57,7 +57,7 @@ public:
         m_thread->setObjectName(QStringLiteral("journal writer"));
     }
 
-    void start() { m_thread->start(QThread::LowPriority); }
+    void start() { m_thread->start(); }
 
     void record(const JournalRecord &record)
     {
@@ -351,6 +351,9 @@ Journal::~Journal()
 void Journal::open(const JournalOptions &options)
 {
     close();
+    // The station's and user's names are looked up at the first record (reading the password
+    // file and loading name services can take milliseconds): here rather than in an operation.
+    (void)NewJournalRecord(QString());
     m_options = options;
     m_writer = std::make_unique<JournalWriter>(this, m_options);
     m_writer->start();

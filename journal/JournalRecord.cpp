@@ -51,8 +51,11 @@ JournalRecord NewJournalRecord(const QString &source)
     const QDateTime now = QDateTime::currentDateTimeUtc();
     record.time = QDateTime::fromMSecsSinceEpoch(now.toMSecsSinceEpoch(), Qt::UTC);
     record.source = source;
-    record.station = QSysInfo::machineHostName();
-    record.user = CurrentUserName();
+    // Looked up once: an operation's thread should not read the password file every time.
+    static const QString station = QSysInfo::machineHostName();
+    static const QString user = CurrentUserName();
+    record.station = station;
+    record.user = user;
     record.toolVersion = QStringLiteral(VELQA_TOOL_VERSION);
     return record;
 }
