@@ -63,7 +63,8 @@ class JournalWriter;
 // The journal of operations. record() hands a record to a writer thread with its own database
 // connection and returns at once; nothing it does can block or throw into the caller. When
 // PostgreSQL does not answer, records wait in a local SQLite outbox and are forwarded once it
-// answers again: at the next record, at open and on sync().
+// answers again: at the next record, at open and on sync(). record(), sync() and the getters
+// may be called from any thread; open() and close() only by the owner, while no record() runs.
 class Journal : public QObject
 {
     Q_OBJECT
