@@ -1,6 +1,7 @@
 #include "Cli.h"
 
 #include "Console.h"
+#include "JournalCommands.h"
 #include "ModuleJob.h"
 #include "ModuleRunner.h"
 #include "Report.h"
@@ -26,6 +27,8 @@ static const char kDescription[] =
     "  loop-test      scan, then send the loop message (\"Loop Test Ok\")\n"
     "  discover       list the addresses that answer \"S01\" and \"V01\", with serial numbers\n"
     "                 and versions\n"
+    "  history        the journal's records, newest first (velqa-cli history --help)\n"
+    "  sync           send the records that wait for an absent PostgreSQL journal\n"
     "Every command but scan and discover scans first, as a technician does in the window, and\n"
     "reports the outcome of its own operation; the slots shown are those the scan read.\n"
     "\n"
@@ -65,6 +68,9 @@ static int usageError(Console &console, const QString &message)
 
 int RunCli(const QStringList &arguments, Console &console)
 {
+    if (const std::optional<int> code = RunJournalCommand(arguments, console))
+        return *code;
+
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kDescription));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -97,8 +103,12 @@ int RunCli(const QStringList &arguments, Console &console)
         QStringLiteral("PORT"), QString::number(ModuleLink::ModulePort));
     const QCommandLineOption noProgressOption(QStringLiteral("no-progress"),
                                               QStringLiteral("Draw no progress bar."));
+    const QCommandLineOption journalOption(
+        QStringLiteral("journal"),
+        QStringLiteral("Keep the journal in URL: sqlite:PATH or postgresql://user@host:port/db."),
+        QStringLiteral("URL"));
     parser.addOptions({helpOption, fileOption, jobsOption, jsonOption, junitOption, traceOption,
-                       slotsOption, portOption, noProgressOption});
+                       slotsOption, portOption, noProgressOption, journalOption});
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("scan, set-test-data, clear, reader-test, "
                                                 "loop-test or discover."));
