@@ -46,17 +46,6 @@ static const char kDescription[] =
     "  2  usage error: unknown command or option, bad target or range, bad number,\n"
     "     unwritable --junit file";
 
-static std::optional<CliCommand> commandFor(const QString &name)
-{
-    for (const CliCommand command :
-         {CliCommand::Scan, CliCommand::SetTestData, CliCommand::Clear, CliCommand::ReaderTest,
-          CliCommand::LoopTest, CliCommand::Discover}) {
-        if (CommandName(command) == name)
-            return command;
-    }
-    return std::nullopt;
-}
-
 static int usageError(Console &console, const QString &message)
 {
     console.writeErr(QStringLiteral("velqa-cli: %1\nTry 'velqa-cli --help'.\n").arg(message));
@@ -115,7 +104,7 @@ int RunCli(const QStringList &arguments, Console &console)
     QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
         return usageError(console, QStringLiteral("no command given"));
-    const std::optional<CliCommand> command = commandFor(positional.takeFirst());
+    const std::optional<CliCommand> command = CommandNamed(positional.takeFirst());
     if (!command)
         return usageError(
             console,

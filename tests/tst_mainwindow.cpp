@@ -5,6 +5,7 @@
 #include "LinkTestSupport.h"
 #include "MainWindow.h"
 #include "MessageCatalogue.h"
+#include "RecordingDoubles.h"
 #include "WebTestSupport.h"
 #include "simmodule.h"
 
