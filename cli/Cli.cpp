@@ -58,17 +58,6 @@ static const char kDescription[] =
     "     too many targets; or a report that could not be written (standard output,\n"
     "     --junit file, --trace)";
 
-static std::optional<CliCommand> commandFor(const QString &name)
-{
-    for (const CliCommand command :
-         {CliCommand::Scan, CliCommand::SetTestData, CliCommand::Clear, CliCommand::ReaderTest,
-          CliCommand::LoopTest, CliCommand::Discover}) {
-        if (CommandName(command) == name)
-            return command;
-    }
-    return std::nullopt;
-}
-
 static QString quoted(const QString &text)
 {
     return QLatin1Char('"') + EscapedText(text, 64) + QLatin1Char('"');
@@ -193,7 +182,7 @@ int RunCli(const QStringList &arguments, Console &console, HostResolver *resolve
     QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
         return usageError(console, QStringLiteral("no command given"));
-    const std::optional<CliCommand> command = commandFor(positional.takeFirst());
+    const std::optional<CliCommand> command = CommandNamed(positional.takeFirst());
     if (!command)
         return usageError(
             console,

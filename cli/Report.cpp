@@ -191,10 +191,10 @@ QByteArray FormatJunit(const QList<ModuleResult> &all, CliCommand command, qint6
 {
     const QList<ModuleResult> results = ReportedResults(all, command);
     const auto failed = [](const ModuleResult &r) {
-        return !r.succeeded() && r.outcome != ModuleOutcome::Error;
+        return !r.succeeded() && r.outcome != Outcome::Error;
     };
     const auto errored = [](const ModuleResult &r) {
-        return !r.succeeded() && r.outcome == ModuleOutcome::Error;
+        return !r.succeeded() && r.outcome == Outcome::Error;
     };
     const QString name = QStringLiteral("velqa-cli ") + CommandName(command);
     const auto time = [](qint64 ms) { return QString::number(double(ms) / 1000.0, 'f', 3); };

@@ -28,13 +28,13 @@ static ModuleResult goodScan(const QString &address, const QString &serial)
     r.version = QStringLiteral("03.21-01");
     r.slotLines = {{1, QStringLiteral("Slot one").leftJustified(32)},
                    {3, QStringLiteral("Slot three").leftJustified(32)}};
-    r.outcome = ModuleOutcome::Success;
+    r.outcome = Outcome::Success;
     r.status = QStringLiteral("Ok.");
     r.durationMs = 683;
     return r;
 }
 
-static ModuleResult failed(const QString &address, ModuleOutcome outcome, const QString &status,
+static ModuleResult failed(const QString &address, Outcome outcome, const QString &status,
                            const QStringList &errors = {})
 {
     ModuleResult r;
@@ -69,9 +69,9 @@ private slots:
 
 void TestCliOutput::jsonHasOneObjectPerModule()
 {
-    const QList<ModuleResult> results{goodScan("127.0.0.1", "VQ000001"),
-                                      failed("127.0.0.2", ModuleOutcome::NotConnected, "Error!",
-                                             {"Asynchronous socket error 111"})};
+    const QList<ModuleResult> results{
+        goodScan("127.0.0.1", "VQ000001"),
+        failed("127.0.0.2", Outcome::NotConnected, "Error!", {"Asynchronous socket error 111"})};
     QJsonParseError error;
     const QJsonDocument doc =
         QJsonDocument::fromJson(FormatJson(results, CliCommand::Scan), &error);
@@ -131,9 +131,9 @@ void TestCliOutput::discoverReportsOnlyModulesFound()
     found.command = CliCommand::Discover;
     found.found = true;
     found.slotLines.clear();
-    ModuleResult silent = failed("127.0.0.8", ModuleOutcome::NoReply, "Connect Ok.");
+    ModuleResult silent = failed("127.0.0.8", Outcome::NoReply, "Connect Ok.");
     silent.command = CliCommand::Discover;
-    ModuleResult empty = failed("127.0.0.9", ModuleOutcome::NotConnected, "Start Scan Module",
+    ModuleResult empty = failed("127.0.0.9", Outcome::NotConnected, "Start Scan Module",
                                 {"Asynchronous socket error 111"});
     empty.command = CliCommand::Discover;
     const QList<ModuleResult> results{found, silent, empty};
@@ -153,8 +153,8 @@ void TestCliOutput::discoverReportsOnlyModulesFound()
 void TestCliOutput::junitCountsFailuresAndErrors()
 {
     const QList<ModuleResult> results{
-        goodScan("127.0.0.1", "VQ000001"), failed("127.0.0.2", ModuleOutcome::NoReply, "Error!"),
-        failed("127.0.0.3", ModuleOutcome::Error, "Disconnect.",
+        goodScan("127.0.0.1", "VQ000001"), failed("127.0.0.2", Outcome::NoReply, "Error!"),
+        failed("127.0.0.3", Outcome::Error, "Disconnect.",
                {"Windows socket error: Broken pipe (32), on API 'send'"})};
     const QByteArray xml =
         FormatJunit(results, CliCommand::Scan, 1234, QDateTime(QDate(2024, 8, 17), QTime(9, 30)));
@@ -192,9 +192,9 @@ void TestCliOutput::junitCountsFailuresAndErrors()
 
 void TestCliOutput::tableShowsRowsErrorsAndSummary()
 {
-    const QList<ModuleResult> results{goodScan("127.0.0.1", "VQ000001"),
-                                      failed("127.0.0.12", ModuleOutcome::NotConnected, "Error!",
-                                             {"Asynchronous socket error 111"})};
+    const QList<ModuleResult> results{
+        goodScan("127.0.0.1", "VQ000001"),
+        failed("127.0.0.12", Outcome::NotConnected, "Error!", {"Asynchronous socket error 111"})};
     const QString table = FormatTable(results, CliCommand::Scan, true, 2500);
     const QStringList lines = table.split('\n', Qt::SkipEmptyParts);
     QVERIFY(lines[0].startsWith("ADDRESS"));
