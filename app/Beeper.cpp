@@ -18,6 +18,9 @@ static constexpr int kFadeMs = 5;
 static constexpr int kPreferredRate = 44100;
 // Extra time after the sink reports idle before its stream is closed, on top of its own buffer.
 static constexpr int kReleaseMarginMs = 250;
+// A beep is a short signal: longer requests are cut, and no tone takes more memory than this.
+static constexpr int kMaxToneMs = 10000;
+static constexpr qint64 kMaxToneBytes = 16 * 1024 * 1024;
 
 static Beeper *g_beeper = nullptr;
 
@@ -66,12 +69,14 @@ QByteArray ToneSamples(const QAudioFormat &format, int frequencyHz, int duration
         frequencyHz <= 0 || durationMs <= 0)
         return {};
 
-    const qint64 frames = (qint64(rate) * durationMs + 500) / 1000;
+    const qint64 frameBytes = qint64(channels) * bytesPerSample;
+    const qint64 frames = std::min((qint64(rate) * std::min(durationMs, kMaxToneMs) + 500) / 1000,
+                                   kMaxToneBytes / frameBytes);
     const qint64 fadeFrames = std::min<qint64>(qint64(rate) * kFadeMs / 1000, frames / 2);
     const double amplitude = 0.5;
     const double step = 2.0 * M_PI * frequencyHz / rate;
 
-    QByteArray data(int(frames * channels * bytesPerSample), Qt::Uninitialized);
+    QByteArray data(frames * frameBytes, Qt::Uninitialized);
     char *out = data.data();
     for (qint64 i = 0; i < frames; ++i) {
         double gain = amplitude;
@@ -190,11 +195,6 @@ void ToneBeeper::ReleaseDevice()
         m_tone.close();
         emit toneFinished();
     }
-}
-
-void RecordingBeeper::Beep(int frequencyHz, int durationMs)
-{
-    m_beeps.append(BeepRecord{frequencyHz, durationMs});
 }
 
 Beeper &beeper()

@@ -20,7 +20,8 @@ public:
 };
 
 // A sine of the given frequency and length in the given sample format (every channel the same),
-// with short fades at both ends so the tone starts and stops without a click.
+// with short fades at both ends so the tone starts and stops without a click. A tone lasts at most
+// ten seconds and takes at most 16 MiB, whatever was asked for.
 [[nodiscard]] QByteArray ToneSamples(const QAudioFormat &format, int frequencyHz, int durationMs);
 
 // Plays real tones on the default audio output; silent where there is none.
@@ -55,30 +56,6 @@ private:
     QTimer m_release;
     int m_tonesStarted = 0;
     bool m_silenceReported = false;
-};
-
-struct BeepRecord
-{
-    int frequencyHz = 0;
-    int durationMs = 0;
-
-    friend bool operator==(const BeepRecord &a, const BeepRecord &b)
-    {
-        return a.frequencyHz == b.frequencyHz && a.durationMs == b.durationMs;
-    }
-    friend bool operator!=(const BeepRecord &a, const BeepRecord &b) { return !(a == b); }
-};
-
-class RecordingBeeper : public Beeper
-{
-public:
-    void Beep(int frequencyHz, int durationMs) override;
-    void Clear() { m_beeps.clear(); }
-
-    [[nodiscard]] const QList<BeepRecord> &beeps() const { return m_beeps; }
-
-private:
-    QList<BeepRecord> m_beeps;
 };
 
 // The beeper in use; a ToneBeeper unless another one was set.

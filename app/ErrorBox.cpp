@@ -28,34 +28,6 @@ void MessageBoxPresenter::ShowError(const QString &message)
     box.exec();
 }
 
-RecordingPresenter::RecordingPresenter(Callback whileOpen) : m_whileOpen(std::move(whileOpen)) {}
-
-void RecordingPresenter::ShowError(const QString &message)
-{
-    m_messages.append(message);
-    if (m_whileOpen)
-        m_whileOpen(message);
-}
-
-void RecordingPresenter::SetWhileOpen(Callback whileOpen)
-{
-    m_whileOpen = std::move(whileOpen);
-}
-
-void RecordingPresenter::Clear()
-{
-    m_messages.clear();
-}
-
-QStringList RecordingPresenter::shownTexts() const
-{
-    QStringList texts;
-    texts.reserve(m_messages.size());
-    for (const QString &message : m_messages)
-        texts.append(ErrorBoxText(message));
-    return texts;
-}
-
 ErrorPresenter &errorPresenter()
 {
     static MessageBoxPresenter messageBox;

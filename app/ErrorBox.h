@@ -1,9 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
-
-#include <functional>
 
 // The name of the application as a whole, the title of its error box.
 [[nodiscard]] QString ApplicationTitle();
@@ -25,26 +22,6 @@ class MessageBoxPresenter : public ErrorPresenter
 {
 public:
     void ShowError(const QString &message) override;
-};
-
-// Records each message and returns at once; the callback lets a test act while "the box is open".
-class RecordingPresenter : public ErrorPresenter
-{
-public:
-    using Callback = std::function<void(const QString &message)>;
-
-    explicit RecordingPresenter(Callback whileOpen = {});
-
-    void ShowError(const QString &message) override;
-    void SetWhileOpen(Callback whileOpen);
-    void Clear();
-
-    [[nodiscard]] const QStringList &messages() const { return m_messages; }
-    [[nodiscard]] QStringList shownTexts() const;
-
-private:
-    QStringList m_messages;
-    Callback m_whileOpen;
 };
 
 // The presenter in use; a MessageBoxPresenter unless another one was set.

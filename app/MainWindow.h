@@ -19,8 +19,9 @@ class QWebEngineView;
 class WindowInputBlocker;
 
 // The tool's one window: a fixed 758 x 546 client area holding every control at its place. It
-// owns the module link and shows what the link and the module operations report.
-class TfrmMain : public QWidget, public LinkOwner, public OperationView
+// owns the module link and shows what the link and the module operations report; every
+// operation it runs ends with operationFinished and the operation's result.
+class TfrmMain : public QWidget, public LinkOwner, public OperationObserver
 {
     Q_OBJECT
 
@@ -44,21 +45,26 @@ public:
     void LinkDisconnected() override;
     void LinkErrorReported(const QString &message) override;
 
-    // OperationView
-    [[nodiscard]] QString IpText() const override;
+    // OperationObserver: the operations' values formatted for the window's fields.
     void SetWindowEnabled(bool enabled) override;
     void SetBusyCursor(bool busy) override;
-    void SetStatusText(const QString &text) override;
-    void SetIndicator(IndicatorColour colour) override;
+    void StatusChanged(const QString &text) override;
+    void IndicatorChanged(IndicatorColour colour) override;
     void Beep(int frequencyHz, int durationMs) override;
-    void SetSerialText(const QString &text) override;
-    void SetVersionText(const QString &text) override;
-    void ClearDataList() override;
-    void AddDataLine(const QString &line) override;
-    void SetCardIdText(const QString &text) override;
-    void SetLoopText(const QString &text) override;
+    void SerialRead(const QByteArray &serial) override;
+    void VersionRead(const QByteArray &version) override;
+    void SlotsCleared() override;
+    void SlotRead(int slot, const QByteArray &data) override;
+    void CardCleared() override;
+    void CardRead(const QByteArray &card) override;
+    void LoopCleared() override;
+    void LoopRead(const QByteArray &loop) override;
     void NavigateWeb(const QString &location) override;
     void RefreshWeb() override;
+    void ShowError(const QString &message) override;
+
+signals:
+    void operationFinished(const OperationResult &result);
 
 public slots:
     void btnScanClick();
@@ -116,7 +122,7 @@ private:
     QLineEdit *edLoop = nullptr;
 
     ModuleLink m_link{this};
-    ModuleOperations m_ops{m_link, *this};
+    ModuleOperations m_ops{m_link, this};
     std::unique_ptr<WebPane> m_web;
     WindowInputBlocker *m_inputBlocker = nullptr;
     bool m_busyCursor = false;

@@ -6,6 +6,7 @@
 #include "ErrorBox.h"
 #include "MainWindow.h"
 #include "MessageCatalogue.h"
+#include "RecordingDoubles.h"
 #include "WebPane.h"
 #include "simmodule.h"
 

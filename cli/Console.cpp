@@ -1,16 +1,35 @@
 #include "Console.h"
 
+#include <QFileDevice>
 #include <QIODevice>
 
 Console::Console(QIODevice *out, QIODevice *err, bool errIsTerminal)
-    : m_out(out), m_err(err), m_errIsTerminal(errIsTerminal)
+    : m_out{out, {}}, m_err{err, {}}, m_errIsTerminal(errIsTerminal)
 {
+}
+
+void Console::write(Stream &stream, const QByteArray &bytes)
+{
+    if (!stream.failure.isEmpty() || bytes.isEmpty())
+        return;
+    if (stream.device->write(bytes) != bytes.size()) {
+        stream.failure = stream.device->errorString();
+        if (stream.failure.isEmpty() || stream.failure == QLatin1String("Unknown error"))
+            stream.failure = QStringLiteral("short write");
+    }
+}
+
+void Console::flush(Stream &stream)
+{
+    auto *file = qobject_cast<QFileDevice *>(stream.device);
+    if (stream.failure.isEmpty() && file && !file->flush())
+        stream.failure = file->errorString();
 }
 
 void Console::writeOut(const QString &text)
 {
     const QMutexLocker lock(&m_mutex);
-    m_out->write(text.toUtf8());
+    write(m_out, text.toUtf8());
 }
 
 void Console::writeErr(const QString &text)
@@ -22,7 +41,7 @@ void Console::writeErr(const QString &text)
     bytes += text.toUtf8();
     if (!m_progress.isEmpty())
         bytes += m_progress.toUtf8();
-    m_err->write(bytes);
+    write(m_err, bytes);
 }
 
 void Console::showProgress(int done, int total, qint64 elapsedMs)
@@ -31,7 +50,7 @@ void Console::showProgress(int done, int total, qint64 elapsedMs)
         return;
     const QMutexLocker lock(&m_mutex);
     m_progress = ProgressLine(done, total, elapsedMs);
-    m_err->write("\r\x1b[K" + m_progress.toUtf8());
+    write(m_err, "\r\x1b[K" + m_progress.toUtf8());
 }
 
 void Console::endProgress()
@@ -40,7 +59,26 @@ void Console::endProgress()
     if (m_progress.isEmpty())
         return;
     m_progress.clear();
-    m_err->write("\r\x1b[K");
+    write(m_err, "\r\x1b[K");
+}
+
+void Console::flush()
+{
+    const QMutexLocker lock(&m_mutex);
+    flush(m_out);
+    flush(m_err);
+}
+
+QString Console::outFailure() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_out.failure;
+}
+
+QString Console::errFailure() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_err.failure;
 }
 
 QString ProgressLine(int done, int total, qint64 elapsedMs, int width)
@@ -52,4 +90,50 @@ QString ProgressLine(int done, int total, qint64 elapsedMs, int width)
         .arg(done, digits)
         .arg(total)
         .arg(double(elapsedMs) / 1000.0, 0, 'f', 1);
+}
+
+// Shown as they are: printable characters. Line and paragraph separators break a terminal's
+// line like a newline, so they are escaped too.
+static bool shownAsItIs(char32_t c)
+{
+    if (c < 0x7F)
+        return c >= 0x20 && c != U'\\';
+    if (c <= 0x9F || c == 0x2028 || c == 0x2029)
+        return false;
+    return QChar::isPrint(c);
+}
+
+static QString escapeOf(char32_t c)
+{
+    if (c == U'\\')
+        return QStringLiteral("\\\\");
+    if (c <= 0xFF)
+        return QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
+    if (c <= 0xFFFF)
+        return QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'));
+    return QStringLiteral("\\U%1").arg(uint(c), 8, 16, QLatin1Char('0'));
+}
+
+QString EscapedText(QStringView text, int maxChars)
+{
+    static const QChar cut(0x2026);
+    QString shown;
+    for (qsizetype at = 0; at < text.size();) {
+        char32_t c = text[at].unicode();
+        qsizetype width = 1;
+        if (QChar::isHighSurrogate(c) && at + 1 < text.size() && text[at + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text[at], text[at + 1]);
+            width = 2;
+        }
+        const QString piece = shownAsItIs(c) ? text.mid(at, width).toString() : escapeOf(c);
+        at += width;
+        // Room for the marker stays while more text follows.
+        const qsizetype room = maxChars - (at < text.size() ? 1 : 0);
+        if (shown.size() + piece.size() > room) {
+            shown += cut;
+            return shown;
+        }
+        shown += piece;
+    }
+    return shown;
 }

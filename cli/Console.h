@@ -2,12 +2,14 @@
 
 #include <QMutex>
 #include <QString>
+#include <QStringView>
 
 class QIODevice;
 
 // Standard output and error for the command, shared by the module threads: results go to the
 // output, trace lines, messages and the progress bar to the error stream. The progress bar is
-// drawn only when the error stream is a terminal.
+// drawn only when the error stream is a terminal. A stream whose write fails is written no more
+// and keeps the reason, so the command can end with it.
 class Console
 {
 public:
@@ -18,15 +20,33 @@ public:
     void writeErr(const QString &text);
     void showProgress(int done, int total, qint64 elapsedMs);
     void endProgress();
+    // Flushes both streams; a failed flush counts as a failed write.
+    void flush();
     [[nodiscard]] bool errIsTerminal() const { return m_errIsTerminal; }
+    // Why a write to the stream failed; empty while every write succeeded.
+    [[nodiscard]] QString outFailure() const;
+    [[nodiscard]] QString errFailure() const;
 
 private:
-    QMutex m_mutex;
-    QIODevice *m_out;
-    QIODevice *m_err;
+    struct Stream
+    {
+        QIODevice *device = nullptr;
+        QString failure;
+    };
+    static void write(Stream &stream, const QByteArray &bytes);
+    static void flush(Stream &stream);
+
+    mutable QMutex m_mutex;
+    Stream m_out;
+    Stream m_err;
     bool m_errIsTerminal = false;
     QString m_progress;
 };
 
 // "[#####.....]  20/40  1.4 s" for a bar `width` characters wide between the brackets.
 [[nodiscard]] QString ProgressLine(int done, int total, qint64 elapsedMs, int width = 30);
+
+// The text as a terminal may show it: control characters (C0, DEL, C1) and other invisible ones
+// as visible escapes ("\x1b", "\u202e"), a backslash as "\\", and at most `maxChars` characters,
+// the last one "…" when the text was cut. Only as much of the text is read as is shown.
+[[nodiscard]] QString EscapedText(QStringView text, int maxChars);

@@ -1,94 +1,60 @@
 #include "ModuleJob.h"
 
+#include "Clock.h"
 #include "HostResolver.h"
 #include "LinkErrors.h"
 #include "MessageCatalogue.h"
 #include "Operations.h"
 
-#include <QElapsedTimer>
 #include <QHostAddress>
+
+#include <algorithm>
+
+const QList<CommandEntry> &CommandTable()
+{
+    static const QList<CommandEntry> table{
+        {CliCommand::Scan, Operation::Scan, false},
+        {CliCommand::SetTestData, Operation::SetTestData, true},
+        {CliCommand::Clear, Operation::ClearAllData, true},
+        {CliCommand::ReaderTest, Operation::ReaderTest, true},
+        {CliCommand::LoopTest, Operation::LoopTest, true},
+        {CliCommand::Discover, std::nullopt, false},
+    };
+    return table;
+}
+
+const CommandEntry &CommandFor(CliCommand command)
+{
+    const QList<CommandEntry> &table = CommandTable();
+    return *std::find_if(table.begin(), table.end(),
+                         [command](const CommandEntry &e) { return e.command == command; });
+}
 
 QString CommandName(CliCommand command)
 {
-    switch (command) {
-    case CliCommand::Scan:
-        return QStringLiteral("scan");
-    case CliCommand::SetTestData:
-        return QStringLiteral("set-test-data");
-    case CliCommand::Clear:
-        return QStringLiteral("clear");
-    case CliCommand::ReaderTest:
-        return QStringLiteral("reader-test");
-    case CliCommand::LoopTest:
-        return QStringLiteral("loop-test");
-    case CliCommand::Discover:
-        return QStringLiteral("discover");
-    }
-    return QString();
+    const CommandEntry &entry = CommandFor(command);
+    return entry.operation ? OperationName(*entry.operation) : QStringLiteral("discover");
 }
 
-QString OutcomeName(ModuleOutcome outcome)
+std::optional<CliCommand> CommandNamed(const QString &name)
 {
-    switch (outcome) {
-    case ModuleOutcome::Success:
-        return QStringLiteral("success");
-    case ModuleOutcome::NoReply:
-        return QStringLiteral("no-reply");
-    case ModuleOutcome::NotConnected:
-        return QStringLiteral("not-connected");
-    case ModuleOutcome::Error:
-        return QStringLiteral("error");
+    for (const CommandEntry &entry : CommandTable()) {
+        if (CommandName(entry.command) == name)
+            return entry.command;
     }
-    return QString();
+    return std::nullopt;
 }
 
-// The window without widgets: it keeps what the window would show and takes the link's events
-// as the window does.
-class HeadlessModuleView : public OperationView, public LinkOwner
+// The link's events outside the operations (discover, and errors that come after the last one).
+class JobLinkEvents : public LinkOwner
 {
 public:
-    explicit HeadlessModuleView(const QString &address) : m_address(address) {}
-
     QString status = CatalogueText(Msg::StartScanModule);
-    IndicatorColour indicator = IndicatorColour::Red;
-    QString serial;
-    QString version;
-    QList<SlotLine> slotLines;
-    QString cardId;
-    QString loopText;
     QStringList errors;
-
-    [[nodiscard]] QString IpText() const override { return m_address; }
-    void SetWindowEnabled(bool) override {}
-    void SetBusyCursor(bool) override {}
-    void SetStatusText(const QString &text) override { status = text; }
-    void SetIndicator(IndicatorColour colour) override { indicator = colour; }
-    void Beep(int, int) override {}
-    void SetSerialText(const QString &text) override
-    {
-        serial = text.mid(FixedTexts::SerialPrefix.size());
-    }
-    void SetVersionText(const QString &text) override
-    {
-        version = text.mid(FixedTexts::VersionPrefix.size());
-    }
-    void ClearDataList() override { slotLines.clear(); }
-    // Lines read "(03) " and the slot's characters.
-    void AddDataLine(const QString &line) override
-    {
-        slotLines.append({line.mid(1, 2).toInt(), line.mid(5)});
-    }
-    void SetCardIdText(const QString &text) override { cardId = text; }
-    void SetLoopText(const QString &text) override { loopText = text; }
-    void NavigateWeb(const QString &) override {}
-    void RefreshWeb() override {}
 
     void LinkConnected() override { status = CatalogueText(Msg::ConnectOk); }
     void LinkDisconnected() override { status = CatalogueText(Msg::Disconnect); }
     void LinkErrorReported(const QString &message) override { errors.append(message); }
-
-private:
-    QString m_address;
 };
 
 // The platform's lookup of an address text also asks for the address's name, which can take
@@ -108,52 +74,72 @@ public:
     }
 };
 
-static ModuleOutcome operationOutcome(const HeadlessModuleView &view)
-{
-    if (view.indicator == IndicatorColour::Yellow)
-        return ModuleOutcome::Success;
-    return view.status == CatalogueText(Msg::StartScanModule) ? ModuleOutcome::NotConnected
-                                                              : ModuleOutcome::NoReply;
-}
-
 // Up to 500 ms, as the scan's wait after opening, but over as soon as the attempt is decided.
-static void waitForConnection(ModuleLink &link, const HeadlessModuleView &view)
+static void waitForConnection(ModuleLink &link, const JobLinkEvents &events)
 {
-    for (int i = 0; i < 50 && !link.ConnectedFlag() && view.errors.isEmpty(); ++i)
+    for (int i = 0; i < 50 && !link.ConnectedFlag() && events.errors.isEmpty(); ++i)
         link.WaitPumping(10);
 }
 
-static void discover(ModuleLink &link, HeadlessModuleView &view, ModuleResult &result)
+static void discover(ModuleLink &link, JobLinkEvents &events, ModuleResult &result)
 {
-    link.OpenLink(view.IpText());
-    waitForConnection(link, view);
-    if (!link.ConnectedFlag()) {
-        result.outcome = ModuleOutcome::NotConnected;
-        return;
+    try {
+        link.OpenLink(result.address);
+        waitForConnection(link, events);
+        if (!link.ConnectedFlag()) {
+            result.outcome = Outcome::NotConnected;
+            return;
+        }
+        result.outcome = Outcome::NoReply;
+        if (!link.SendCommand(ModuleMessages::SerialCommand))
+            return;
+        result.serial = ModuleText(ReplyField(link.ReplyBuffer(), 5, 8));
+        if (!link.SendCommand(ModuleMessages::VersionCommand))
+            return;
+        result.version = ModuleText(ReplyField(link.ReplyBuffer(), 5, 8));
+        result.found = true;
+        result.outcome = Outcome::Success;
+        events.status = FixedTexts::ScanOk;
+    } catch (const LinkError &error) {
+        events.errors.append(error.message());
+        result.outcome = Outcome::Error;
     }
-    result.outcome = ModuleOutcome::NoReply;
-    if (!link.SendCommand(ModuleMessages::SerialCommand))
-        return;
-    view.serial = ModuleText(ReplyField(link.ReplyBuffer(), 5, 8));
-    if (!link.SendCommand(ModuleMessages::VersionCommand))
-        return;
-    view.version = ModuleText(ReplyField(link.ReplyBuffer(), 5, 8));
-    result.found = true;
-    result.outcome = ModuleOutcome::Success;
-    view.status = FixedTexts::ScanOk;
+}
+
+static QString textOrNull(const QByteArray &bytes)
+{
+    return bytes.isNull() ? QString() : ModuleText(bytes);
+}
+
+// The scan's findings, and the operation's after it, as the window shows them.
+static void takeResults(const OperationResult &scan, const OperationResult &last,
+                        ModuleResult &result)
+{
+    result.serial = textOrNull(scan.serial);
+    result.version = textOrNull(scan.version);
+    for (const SlotRead &slot : scan.slotsRead)
+        result.slotLines.append({slot.slot, ModuleText(slot.data)});
+    result.outcome = last.outcome;
+    result.status = last.status;
+    if (last.operation == Operation::ReaderTest && last.outcome == Outcome::Success)
+        result.cardId = last.card.isEmpty() ? FixedTexts::NoCard : ModuleText(last.card);
+    if (last.operation == Operation::LoopTest)
+        result.loopText = textOrNull(last.loop);
+    result.errors = scan.errors;
+    if (&last != &scan)
+        result.errors += last.errors;
 }
 
 ModuleResult RunModuleJob(const QString &address, const JobOptions &options)
 {
-    QElapsedTimer clock;
-    clock.start();
     ModuleResult result;
     result.address = address;
     result.command = options.command;
 
     AddressFirstResolver resolver;
-    HeadlessModuleView view(address);
-    ModuleLink link(&view);
+    JobLinkEvents events;
+    ModuleLink link(&events);
+    const quint32 start = link.clock().Milliseconds();
     link.setPort(options.port);
     link.setResolver(&resolver);
     if (options.wire) {
@@ -162,57 +148,30 @@ ModuleResult RunModuleJob(const QString &address, const JobOptions &options)
                 options.wire(address, direction, bytes);
             });
     }
-    ModuleOperations operations(link, view);
-    operations.setWebPageStep(false);
 
-    try {
-        if (options.command == CliCommand::Discover) {
-            discover(link, view, result);
-        } else {
-            operations.Scan();
-            if (view.status == FixedTexts::ScanOk)
-                result.outcome = ModuleOutcome::Success;
-            else
-                result.outcome =
-                    link.ConnectedFlag() ? ModuleOutcome::NoReply : ModuleOutcome::NotConnected;
-            result.slotLines = view.slotLines;
-            if (options.command != CliCommand::Scan)
-                result.scanStatus = view.status;
-            switch (options.command) {
-            case CliCommand::SetTestData:
-                operations.SetTestData();
-                break;
-            case CliCommand::Clear:
-                operations.ClearAllData();
-                break;
-            case CliCommand::ReaderTest:
-                operations.ReaderTest();
-                break;
-            case CliCommand::LoopTest:
-                operations.LoopTest();
-                break;
-            case CliCommand::Scan:
-            case CliCommand::Discover:
-                break;
-            }
-            if (options.command != CliCommand::Scan)
-                result.outcome = operationOutcome(view);
+    const CommandEntry &entry = CommandFor(options.command);
+    if (!entry.operation) {
+        discover(link, events, result);
+        result.status = events.status;
+    } else {
+        ModuleOperations operations(link);
+        operations.setWebPageStep(false);
+        const OperationResult scan =
+            operations.Run(entry.scanFirst ? Operation::Scan : *entry.operation, address);
+        OperationResult last = scan;
+        if (entry.scanFirst) {
+            result.scanStatus = scan.status;
+            // An error of the link's own calls ends the run as it ends the window's operation.
+            if (scan.outcome != Outcome::Error)
+                last = operations.Run(*entry.operation, address);
         }
-    } catch (const LinkError &error) {
-        // The window shows it in its error box and ends the operation there.
-        view.errors.append(error.message());
-        result.outcome = ModuleOutcome::Error;
+        events.errors.clear();
+        takeResults(scan, last, result);
     }
-
-    result.serial = view.serial;
-    result.version = view.version;
-    result.cardId = view.cardId;
-    result.loopText = view.loopText;
-    result.status = view.status;
     // Errors the socket reports later still reach the window before it closes the link.
     link.WaitPumping(0);
-    result.errors = view.errors;
+    result.errors += events.errors;
     link.CloseLink();
-    result.durationMs = clock.elapsed();
+    result.durationMs = link.clock().Milliseconds() - start;
     return result;
 }

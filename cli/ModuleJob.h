@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ModuleLink.h"
+#include "OperationResult.h"
 
 #include <QList>
 #include <QString>
@@ -8,14 +9,24 @@
 
 #include <functional>
 
+#include <optional>
+
 enum class CliCommand { Scan, SetTestData, Clear, ReaderTest, LoopTest, Discover };
 
-// How one module's run ended: the window's three outcomes, plus an error of the link's own
-// calls (which the window shows in its error box).
-enum class ModuleOutcome { Success, NoReply, NotConnected, Error };
+// What a command runs: the window's operation (none for discover), and whether a scan comes
+// first, as a technician scans before pressing the operation's button.
+struct CommandEntry
+{
+    CliCommand command;
+    std::optional<Operation> operation;
+    bool scanFirst;
+};
 
+// Every command, in the order the help lists them.
+[[nodiscard]] const QList<CommandEntry> &CommandTable();
+[[nodiscard]] const CommandEntry &CommandFor(CliCommand command);
+[[nodiscard]] std::optional<CliCommand> CommandNamed(const QString &name);
 [[nodiscard]] QString CommandName(CliCommand command);
-[[nodiscard]] QString OutcomeName(ModuleOutcome outcome);
 
 struct SlotLine
 {
@@ -23,7 +34,7 @@ struct SlotLine
     QString data;
 };
 
-// What one module showed, as the window would have shown it.
+// What one module's run found, from the results of its operations.
 struct ModuleResult
 {
     QString address;
@@ -36,12 +47,12 @@ struct ModuleResult
     // The reader test's card field and the loop test's field; null when the test did not fill it.
     QString cardId;
     QString loopText;
-    ModuleOutcome outcome = ModuleOutcome::NotConnected;
+    Outcome outcome = Outcome::NotConnected;
     // The status line's last text before the link was closed.
     QString status;
     // For every command but the scan: how the scan before it ended.
     QString scanStatus;
-    // Errors that the window would have shown in its error box.
+    // Errors that the window would have shown in its error box, of the scan and the operation.
     QStringList errors;
     qint64 durationMs = 0;
     // Discover: the address answered "S01" and "V01".
@@ -49,7 +60,7 @@ struct ModuleResult
 
     [[nodiscard]] bool succeeded() const
     {
-        return command == CliCommand::Discover ? found : outcome == ModuleOutcome::Success;
+        return command == CliCommand::Discover ? found : outcome == Outcome::Success;
     }
 };
 

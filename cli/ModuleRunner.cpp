@@ -1,15 +1,45 @@
 #include "ModuleRunner.h"
 
+#include <QDir>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
 
 #include <atomic>
+#include <limits>
 #include <memory>
 #include <vector>
 
+#include <sys/resource.h>
+
 // The module threads only wait and exchange a few bytes; a small stack lets hundreds run.
 static constexpr uint kThreadStack = 512 * 1024;
+
+// Descriptors kept free for what else the program opens: its report file, the resolver's files.
+static constexpr rlim_t kSpareDescriptors = 16;
+
+int JobsWithinDescriptorLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 1;
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (limit.rlim_cur == RLIM_INFINITY)
+        return std::numeric_limits<int>::max();
+    // Those open now, the listing's own included.
+    const QDir descriptors(QStringLiteral("/proc/self/fd"));
+    const auto open = rlim_t(
+        descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
+    const rlim_t used = open + kSpareDescriptors;
+    if (limit.rlim_cur <= used)
+        return 0;
+    return int(std::min<rlim_t>((limit.rlim_cur - used) / DescriptorsPerJob,
+                                rlim_t(std::numeric_limits<int>::max())));
+}
 
 QList<ModuleResult> RunModules(const QStringList &hosts, const JobOptions &options, int jobs,
                                const std::function<void(int done)> &progress)
@@ -19,7 +49,7 @@ QList<ModuleResult> RunModules(const QStringList &hosts, const JobOptions &optio
     std::atomic<int> next{0};
     std::atomic<int> done{0};
 
-    const int threadCount = std::max(1, std::min(jobs, total));
+    const int threadCount = std::max(0, std::min(jobs, total));
     std::vector<std::unique_ptr<QThread>> threads;
     QEventLoop loop;
     int running = threadCount;

@@ -1,5 +1,7 @@
 #include "Report.h"
 
+#include "Console.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -8,6 +10,13 @@
 #include <algorithm>
 
 static constexpr int kTraceRow = 16;
+// A table cell, an address in the trace: wide enough for every field a module's frame holds.
+static constexpr int kCellChars = 64;
+// A line under the table: an address and a message of the link.
+static constexpr int kLineChars = 256;
+// A text field of the JSON and JUnit reports: far more than a module's frame holds, far less
+// than a module that echoes without end could send.
+static constexpr int kReportFieldChars = 4096;
 
 QList<ModuleResult> ReportedResults(const QList<ModuleResult> &results, CliCommand command)
 {
@@ -50,16 +59,18 @@ QString FormatTable(const QList<ModuleResult> &all, CliCommand command, bool wit
                                                          : QStringLiteral("LOOP"));
         header << QStringLiteral("STATUS");
     }
+    // Module bytes, host texts and messages reach the terminal only escaped and cut.
+    const auto cell = [](const QString &text) { return EscapedText(text, kCellChars); };
     QList<QStringList> rows;
     for (const ModuleResult &r : results) {
-        QStringList row{r.address, r.serial.isNull() ? QStringLiteral("-") : r.serial,
-                        r.version.isNull() ? QStringLiteral("-") : r.version};
+        QStringList row{cell(r.address), r.serial.isNull() ? QStringLiteral("-") : cell(r.serial),
+                        r.version.isNull() ? QStringLiteral("-") : cell(r.version)};
         if (!discover) {
             row << QString::number(r.slotLines.size()) << seconds(r.durationMs)
                 << OutcomeName(r.outcome);
             if (test)
-                row << resultField(r);
-            row << r.status;
+                row << cell(resultField(r));
+            row << cell(r.status);
         }
         rows << row;
     }
@@ -85,13 +96,14 @@ QString FormatTable(const QList<ModuleResult> &all, CliCommand command, bool wit
             for (const SlotLine &slot : results[i].slotLines)
                 text += QStringLiteral("    (%1) %2\n")
                             .arg(slot.slot, 2, 10, QLatin1Char('0'))
-                            .arg(slot.data);
+                            .arg(cell(slot.data));
         }
     }
     // Addresses without a module are no news to discover.
     for (const ModuleResult &r : discover ? results : all) {
         for (const QString &error : r.errors)
-            text += QStringLiteral("%1: %2\n").arg(r.address, error);
+            text += EscapedText(QStringLiteral("%1: %2").arg(r.address, error), kLineChars) +
+                    QLatin1Char('\n');
     }
     const int succeeded = int(
         std::count_if(all.begin(), all.end(), [](const ModuleResult &r) { return r.succeeded(); }));
@@ -110,9 +122,24 @@ QString FormatTable(const QList<ModuleResult> &all, CliCommand command, bool wit
     return text;
 }
 
-static QJsonValue textOrNull(const QString &text)
+// DEL and the C1 controls are valid raw in JSON, and a terminal that shows the report takes
+// them for commands: written as \u escapes, they read back as the same characters. Their UTF-8
+// forms (C2 80 to C2 9F) and 7F occur nowhere else in a document of ASCII structure.
+static QByteArray escapeControls(const QByteArray &json)
 {
-    return text.isNull() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
+    QByteArray escaped;
+    escaped.reserve(json.size());
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const auto byte = quint8(json[i]);
+        if (byte == 0x7F) {
+            escaped += "\\u007f";
+        } else if (byte == 0xC2 && i + 1 < json.size() && quint8(json[i + 1]) <= 0x9F) {
+            escaped += "\\u00" + QByteArray::number(quint8(json[++i]), 16);
+        } else {
+            escaped += char(byte);
+        }
+    }
+    return escaped;
 }
 
 QByteArray FormatJson(const QList<ModuleResult> &all, CliCommand command)
@@ -120,10 +147,23 @@ QByteArray FormatJson(const QList<ModuleResult> &all, CliCommand command)
     QJsonArray array;
     for (const ModuleResult &r : ReportedResults(all, command)) {
         QJsonObject object;
-        object[QStringLiteral("address")] = r.address;
+        // The characters exactly, one for each byte of the module, up to a bound; the full
+        // length of every field cut is kept under "truncated".
+        QJsonObject truncated;
+        const auto text = [&truncated](const QString &name, const QString &value) {
+            if (value.size() <= kReportFieldChars)
+                return value;
+            truncated[name] = value.size();
+            return value.left(kReportFieldChars);
+        };
+        // A module that never answered has no serial number, not an empty one.
+        const auto textOrNull = [&text](const QString &name, const QString &value) {
+            return value.isNull() ? QJsonValue(QJsonValue::Null) : QJsonValue(text(name, value));
+        };
+        object[QStringLiteral("address")] = text(QStringLiteral("address"), r.address);
         object[QStringLiteral("command")] = CommandName(r.command);
-        object[QStringLiteral("serial")] = textOrNull(r.serial);
-        object[QStringLiteral("version")] = textOrNull(r.version);
+        object[QStringLiteral("serial")] = textOrNull(QStringLiteral("serial"), r.serial);
+        object[QStringLiteral("version")] = textOrNull(QStringLiteral("version"), r.version);
         QJsonArray slotLines;
         for (const SlotLine &slot : r.slotLines)
             slotLines.append(QJsonObject{{QStringLiteral("slot"), slot.slot},
@@ -134,14 +174,16 @@ QByteArray FormatJson(const QList<ModuleResult> &all, CliCommand command)
         if (r.command != CliCommand::Scan && r.command != CliCommand::Discover)
             object[QStringLiteral("scan_status")] = r.scanStatus;
         if (r.command == CliCommand::ReaderTest)
-            object[QStringLiteral("card")] = r.cardId;
+            object[QStringLiteral("card")] = text(QStringLiteral("card"), r.cardId);
         if (r.command == CliCommand::LoopTest)
-            object[QStringLiteral("loop")] = r.loopText;
+            object[QStringLiteral("loop")] = text(QStringLiteral("loop"), r.loopText);
         object[QStringLiteral("errors")] = QJsonArray::fromStringList(r.errors);
         object[QStringLiteral("duration_ms")] = r.durationMs;
+        if (!truncated.isEmpty())
+            object[QStringLiteral("truncated")] = truncated;
         array.append(object);
     }
-    return QJsonDocument(array).toJson(QJsonDocument::Indented);
+    return escapeControls(QJsonDocument(array).toJson(QJsonDocument::Indented));
 }
 
 QByteArray FormatJunit(const QList<ModuleResult> &all, CliCommand command, qint64 wallMs,
@@ -149,13 +191,15 @@ QByteArray FormatJunit(const QList<ModuleResult> &all, CliCommand command, qint6
 {
     const QList<ModuleResult> results = ReportedResults(all, command);
     const auto failed = [](const ModuleResult &r) {
-        return !r.succeeded() && r.outcome != ModuleOutcome::Error;
+        return !r.succeeded() && r.outcome != Outcome::Error;
     };
     const auto errored = [](const ModuleResult &r) {
-        return !r.succeeded() && r.outcome == ModuleOutcome::Error;
+        return !r.succeeded() && r.outcome == Outcome::Error;
     };
     const QString name = QStringLiteral("velqa-cli ") + CommandName(command);
     const auto time = [](qint64 ms) { return QString::number(double(ms) / 1000.0, 'f', 3); };
+    // XML has no place for most control characters: they are written as visible escapes.
+    const auto text = [](const QString &value) { return EscapedText(value, kReportFieldChars); };
 
     QByteArray xml;
     QXmlStreamWriter writer(&xml);
@@ -176,24 +220,29 @@ QByteArray FormatJunit(const QList<ModuleResult> &all, CliCommand command, qint6
         writer.writeStartElement(QStringLiteral("testcase"));
         writer.writeAttribute(QStringLiteral("classname"),
                               QStringLiteral("velqa.") + CommandName(command));
-        writer.writeAttribute(QStringLiteral("name"), r.address);
+        writer.writeAttribute(QStringLiteral("name"), text(r.address));
         writer.writeAttribute(QStringLiteral("time"), time(r.durationMs));
         if (failed(r) || errored(r)) {
             writer.writeStartElement(errored(r) ? QStringLiteral("error")
                                                 : QStringLiteral("failure"));
             writer.writeAttribute(QStringLiteral("type"), OutcomeName(r.outcome));
             writer.writeAttribute(QStringLiteral("message"),
-                                  r.errors.isEmpty() ? r.status : r.errors.first());
-            writer.writeCharacters(r.errors.join(QLatin1Char('\n')));
+                                  text(r.errors.isEmpty() ? r.status : r.errors.first()));
+            QStringList errors;
+            for (const QString &error : r.errors)
+                errors << text(error);
+            writer.writeCharacters(errors.join(QLatin1Char('\n')));
             writer.writeEndElement();
         }
-        QStringList out{QStringLiteral("serial: ") + r.serial,
-                        QStringLiteral("version: ") + r.version,
-                        QStringLiteral("status: ") + r.status};
+        QStringList out{QStringLiteral("serial: ") + text(r.serial),
+                        QStringLiteral("version: ") + text(r.version),
+                        QStringLiteral("status: ") + text(r.status)};
         for (const SlotLine &slot : r.slotLines)
-            out << QStringLiteral("(%1) %2").arg(slot.slot, 2, 10, QLatin1Char('0')).arg(slot.data);
+            out << QStringLiteral("(%1) %2")
+                       .arg(slot.slot, 2, 10, QLatin1Char('0'))
+                       .arg(text(slot.data));
         if (!resultField(r).isEmpty())
-            out << QStringLiteral("result: ") + resultField(r);
+            out << QStringLiteral("result: ") + text(resultField(r));
         writer.writeTextElement(QStringLiteral("system-out"), out.join(QLatin1Char('\n')));
         writer.writeEndElement();
     }
@@ -208,8 +257,9 @@ QStringList FormatTrace(qint64 ms, const QString &address, ModuleLink::WireDirec
 {
     const QString arrow =
         direction == ModuleLink::WireDirection::Sent ? QStringLiteral(">") : QStringLiteral("<");
-    const QString lead =
-        QStringLiteral("%1 ms  %2  %3  ").arg(ms, 8).arg(address.leftJustified(15)).arg(arrow);
+    const QString lead = QStringLiteral("%1 ms  %2  %3  ")
+                             .arg(QString::number(ms).rightJustified(8),
+                                  EscapedText(address, kCellChars).leftJustified(15), arrow);
     const QString blank(lead.size(), QLatin1Char(' '));
     QStringList lines;
     const qsizetype shown = std::min<qsizetype>(bytes.size(), maxBytes);

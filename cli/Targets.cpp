@@ -1,137 +1,342 @@
 #include "Targets.h"
 
-#include <QFile>
-#include <QHostAddress>
-#include <QRegularExpression>
-#include <QSet>
+#include "Console.h"
+#include "HostResolver.h"
 
-static bool looksDotted(const QString &text)
+#include <QEventLoop>
+#include <QFile>
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
+#include <QRegularExpression>
+
+#include <numeric>
+#include <vector>
+
+// Targets quoted in messages are command-line or file text: escaped and cut.
+static QString quoted(const QString &text)
 {
-    static const QRegularExpression dotted(QStringLiteral("^\\d+\\.\\d+\\.\\d+\\.\\d+$"));
-    return dotted.match(text).hasMatch();
+    return QLatin1Char('"') + EscapedText(text, 64) + QLatin1Char('"');
 }
 
-// A strict dotted IPv4 address: four numbers from 0 to 255 and nothing else.
-static bool parseDotted(const QString &text, quint32 *address)
+static bool isAsciiDigit(QChar c)
 {
-    if (!looksDotted(text))
-        return false;
-    const QStringList parts = text.split(QLatin1Char('.'));
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// A strict dotted IPv4 address: four numbers of one to three digits from 0 to 255, nothing else.
+static bool parseDotted(QStringView text, quint32 *address)
+{
     quint32 value = 0;
-    for (const QString &part : parts) {
-        bool ok = false;
-        const uint number = part.toUInt(&ok);
-        if (!ok || number > 255 || part.size() > 3)
+    int parts = 0;
+    for (const QStringView part : text.split(QLatin1Char('.'))) {
+        if (++parts > 4 || part.isEmpty() || part.size() > 3 ||
+            !std::all_of(part.begin(), part.end(), isAsciiDigit))
+            return false;
+        const uint number = part.toUInt();
+        if (number > 255)
             return false;
         value = (value << 8) | number;
     }
+    if (parts != 4)
+        return false;
     *address = value;
     return true;
 }
 
-bool ExpandTarget(const QString &target, QStringList *hosts, QString *error)
+// Digits and dots only: an address or nothing, never a host name.
+static bool looksNumeric(QStringView text)
+{
+    return std::all_of(text.begin(), text.end(),
+                       [](QChar c) { return isAsciiDigit(c) || c == QLatin1Char('.'); });
+}
+
+static bool isControl(char16_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+// One target before expansion: a host text, or the addresses first..last.
+struct TargetSpec
+{
+    QString host;
+    quint32 first = 0;
+    quint32 last = 0;
+    bool range = false;
+    [[nodiscard]] qint64 count() const { return range ? qint64(last) - first + 1 : 1; }
+};
+
+static bool parseTarget(const QString &target, TargetSpec *spec, QString *error)
 {
     const QString text = target.trimmed();
     if (text.isEmpty()) {
         *error = QStringLiteral("empty target");
         return false;
     }
-    const qsizetype dash = text.indexOf(QLatin1Char('-'));
-    quint32 first = 0;
-    // Host names may hold dashes; a range starts with a dotted address.
-    if (dash > 0 && parseDotted(text.left(dash), &first)) {
-        const QString right = text.mid(dash + 1);
-        quint32 last = 0;
-        bool ok = false;
-        if (parseDotted(right, &last)) {
-            ok = true;
-        } else if (!right.isEmpty() && !right.contains(QLatin1Char('.'))) {
-            const uint octet = right.toUInt(&ok);
-            ok = ok && octet <= 255;
-            last = (first & 0xFFFFFF00u) | octet;
-        }
-        if (!ok) {
-            *error = QStringLiteral("bad range \"%1\": want FIRST-LAST such as "
-                                    "127.0.0.1-127.0.0.40 or 127.0.0.1-40")
-                         .arg(text);
-            return false;
-        }
-        if (last < first) {
-            *error = QStringLiteral("bad range \"%1\": its end comes before its start").arg(text);
-            return false;
-        }
-        if (quint64(last) - first + 1 > quint64(MaxTargets)) {
-            *error = QStringLiteral("range \"%1\" holds more than %2 addresses")
-                         .arg(text)
-                         .arg(MaxTargets);
-            return false;
-        }
-        for (quint64 address = first; address <= last; ++address)
-            hosts->append(QHostAddress(quint32(address)).toString());
-        return true;
-    }
-    if (looksDotted(text)) {
-        if (!parseDotted(text, &first)) {
-            *error = QStringLiteral("bad address \"%1\"").arg(text);
-            return false;
-        }
-        hosts->append(QHostAddress(first).toString());
-        return true;
-    }
-    if (text.contains(QRegularExpression(QStringLiteral("[\\s,/]")))) {
-        *error = QStringLiteral("bad target \"%1\"").arg(text);
+    if (std::any_of(text.begin(), text.end(), [](QChar c) { return isControl(c.unicode()); })) {
+        *error = QStringLiteral("target %1 holds a control character").arg(quoted(text));
         return false;
     }
-    hosts->append(text);
+    if (text.toUtf8().size() > MaxHostOctets) {
+        *error = QStringLiteral("target %1 is longer than %2 octets")
+                     .arg(quoted(text), QString::number(MaxHostOctets));
+        return false;
+    }
+    const qsizetype dash = text.indexOf(QLatin1Char('-'));
+    // Host names may hold dashes; a range starts with a dotted address.
+    if (dash > 0 && parseDotted(QStringView(text).left(dash), &spec->first)) {
+        const QStringView right = QStringView(text).mid(dash + 1);
+        bool ok = parseDotted(right, &spec->last);
+        if (!ok && !right.isEmpty() && right.size() <= 3 &&
+            std::all_of(right.begin(), right.end(), isAsciiDigit)) {
+            const uint octet = right.toUInt();
+            ok = octet <= 255;
+            spec->last = (spec->first & 0xFFFFFF00u) | octet;
+        }
+        if (!ok) {
+            *error = QStringLiteral("bad range %1: want FIRST-LAST such as "
+                                    "127.0.0.1-127.0.0.40 or 127.0.0.1-40")
+                         .arg(quoted(text));
+            return false;
+        }
+        if (spec->last < spec->first) {
+            *error =
+                QStringLiteral("bad range %1: its end comes before its start").arg(quoted(text));
+            return false;
+        }
+        spec->range = true;
+        return true;
+    }
+    quint32 address = 0;
+    if (parseDotted(text, &address)) {
+        spec->host = QHostAddress(address).toString();
+        return true;
+    }
+    if (looksNumeric(text) && text.count(QLatin1Char('.')) >= 3) {
+        *error = QStringLiteral("bad address %1").arg(quoted(text));
+        return false;
+    }
+    static const QRegularExpression forbidden(QStringLiteral("[\\s,/]"));
+    if (text.contains(forbidden)) {
+        *error = QStringLiteral("bad target %1").arg(quoted(text));
+        return false;
+    }
+    spec->host = text;
+    return true;
+}
+
+// Adds the target to `specs` and its count to `total`; false with `error` set when it is
+// malformed or brings the total past the limit.
+static bool addTarget(const QString &target, std::vector<TargetSpec> *specs, qint64 *total,
+                      QString *error)
+{
+    TargetSpec spec;
+    if (!parseTarget(target, &spec, error))
+        return false;
+    *total += spec.count();
+    if (*total > MaxTargets) {
+        *error =
+            QStringLiteral("more than %1 targets (each address of a range counts)").arg(MaxTargets);
+        return false;
+    }
+    specs->push_back(std::move(spec));
+    return true;
+}
+
+// The whole file, unless it is larger than the limit; a pipe is read up to the limit only.
+static bool readTargetFile(const QString &path, QByteArray *bytes, QString *error)
+{
+    QFile file(path);
+    const auto tooLarge = [&] {
+        *error = QStringLiteral("target file %1 is larger than %2 MiB")
+                     .arg(quoted(path), QString::number(MaxTargetFileBytes / (1024 * 1024)));
+        return false;
+    };
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error =
+            QStringLiteral("cannot read target file %1: %2").arg(quoted(path), file.errorString());
+        return false;
+    }
+    if (!file.isSequential() && file.size() > MaxTargetFileBytes)
+        return tooLarge();
+    char chunk[64 * 1024];
+    for (;;) {
+        const qint64 got = file.read(chunk, sizeof chunk);
+        if (got < 0) {
+            *error = QStringLiteral("cannot read target file %1: %2")
+                         .arg(quoted(path), file.errorString());
+            return false;
+        }
+        if (got == 0)
+            break;
+        if (bytes->size() + got > MaxTargetFileBytes)
+            return tooLarge();
+        bytes->append(chunk, got);
+    }
+    return true;
+}
+
+static bool addTargetFile(const QString &path, std::vector<TargetSpec> *specs, qint64 *total,
+                          QString *error)
+{
+    QByteArray bytes;
+    if (!readTargetFile(path, &bytes, error))
+        return false;
+    static const QRegularExpression separators(QStringLiteral("[\\s,]+"));
+    int lineNumber = 0;
+    for (qsizetype at = 0; at < bytes.size();) {
+        ++lineNumber;
+        qsizetype end = bytes.indexOf('\n', at);
+        if (end < 0)
+            end = bytes.size();
+        const QByteArray raw = bytes.mid(at, end - at);
+        at = end + 1;
+        const auto fail = [&](const QString &why) {
+            *error = QStringLiteral("%1:%2: %3")
+                         .arg(EscapedText(path, 64), QString::number(lineNumber), why);
+            return false;
+        };
+        // A NUL would end the text early for the system's lookup: nothing a technician types.
+        if (raw.contains('\0'))
+            return fail(QStringLiteral("a NUL byte"));
+        QString line = QString::fromUtf8(raw);
+        const qsizetype comment = line.indexOf(QLatin1Char('#'));
+        if (comment >= 0)
+            line.truncate(comment);
+        for (const QString &word : line.split(separators, Qt::SkipEmptyParts)) {
+            if (!addTarget(word, specs, total, error))
+                return fail(*error);
+        }
+    }
     return true;
 }
 
 TargetList ParseTargets(const QStringList &targets, const QStringList &files)
 {
     TargetList list;
-    QStringList all;
+    std::vector<TargetSpec> specs;
+    qint64 total = 0;
     for (const QString &target : targets) {
-        if (!ExpandTarget(target, &all, &list.error))
+        if (!addTarget(target, &specs, &total, &list.error))
             return list;
     }
-    static const QRegularExpression separators(QStringLiteral("[\\s,]+"));
     for (const QString &path : files) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-            list.error =
-                QStringLiteral("cannot read target file \"%1\": %2").arg(path, file.errorString());
+        if (!addTargetFile(path, &specs, &total, &list.error))
             return list;
+    }
+    if (total == 0) {
+        list.error = QStringLiteral("no targets given");
+        return list;
+    }
+    list.hosts.reserve(total);
+    for (const TargetSpec &spec : specs) {
+        if (!spec.range) {
+            list.hosts.append(spec.host);
+            continue;
         }
-        int lineNumber = 0;
-        while (!file.atEnd()) {
-            ++lineNumber;
-            QString line = QString::fromUtf8(file.readLine());
-            line = line.left(line.indexOf(QLatin1Char('#')));
-            const QStringList words = line.split(separators, Qt::SkipEmptyParts);
-            for (const QString &word : words) {
-                if (!ExpandTarget(word, &all, &list.error)) {
-                    list.error =
-                        QStringLiteral("%1:%2: %3").arg(path).arg(lineNumber).arg(list.error);
-                    return list;
-                }
+        for (quint64 address = spec.first; address <= spec.last; ++address)
+            list.hosts.append(QHostAddress(quint32(address)).toString());
+    }
+    return list;
+}
+
+// The address as the link would compare it: an IPv4-mapped IPv6 address as IPv4.
+static QString addressKey(const QHostAddress &address)
+{
+    bool isIPv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+    return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
+}
+
+QList<TargetModule> GroupByModule(const QStringList &hosts, HostResolver &resolver)
+{
+    // The distinct texts, each with its count, in the order first given.
+    QHash<QString, int> textIndex;
+    QStringList texts;
+    QList<int> counts;
+    for (const QString &host : hosts) {
+        const QString key = host.toLower();
+        const auto found = textIndex.constFind(key);
+        if (found != textIndex.cend()) {
+            ++counts[*found];
+            continue;
+        }
+        textIndex.insert(key, int(texts.size()));
+        texts.append(host);
+        counts.append(1);
+    }
+
+    // The addresses of every text: literal addresses at once, names from the resolver.
+    QList<QList<QHostAddress>> addresses(texts.size());
+    QObject context;
+    QEventLoop loop;
+    int pending = 0;
+    for (int i = 0; i < texts.size(); ++i) {
+        const QString &text = texts[i];
+        quint32 ipv4 = 0;
+        if (parseDotted(text, &ipv4)) {
+            addresses[i] = {QHostAddress(ipv4)};
+            continue;
+        }
+        if (looksNumeric(text))
+            continue;
+        if (text.contains(QLatin1Char(':'))) {
+            const QHostAddress literal(text);
+            if (!literal.isNull()) {
+                addresses[i] = {literal};
+                continue;
             }
         }
+        const bool started =
+            resolver.Lookup(text, &context, [&, i](const QList<QHostAddress> &answer) {
+                addresses[i] = answer;
+                if (--pending == 0)
+                    loop.quit();
+            });
+        if (started)
+            ++pending;
     }
-    // Two links to one module would take each other's connection.
-    QSet<QString> seen;
-    for (const QString &host : std::as_const(all)) {
-        const QString key = host.toLower();
-        if (seen.contains(key))
-            continue;
-        seen.insert(key);
-        list.hosts.append(host);
-        if (list.hosts.size() > MaxTargets) {
-            list.error = QStringLiteral("more than %1 targets").arg(MaxTargets);
-            list.hosts.clear();
-            return list;
+    if (pending > 0)
+        loop.exec();
+
+    // Texts sharing an address are one module: a union of texts, joined through their addresses.
+    std::vector<int> parent(size_t(texts.size()));
+    std::iota(parent.begin(), parent.end(), 0);
+    const auto root = [&parent](int i) {
+        while (parent[size_t(i)] != i)
+            i = parent[size_t(i)] = parent[size_t(parent[size_t(i)])];
+        return i;
+    };
+    QHash<QString, int> owner;
+    for (int i = 0; i < texts.size(); ++i) {
+        for (const QHostAddress &address : std::as_const(addresses[i])) {
+            const QString key = addressKey(address);
+            const auto found = owner.constFind(key);
+            if (found == owner.cend()) {
+                owner.insert(key, i);
+                continue;
+            }
+            // The module keeps the place of its first text.
+            const int a = root(*found);
+            const int b = root(i);
+            parent[size_t(std::max(a, b))] = std::min(a, b);
         }
     }
-    if (list.hosts.isEmpty())
-        list.error = QStringLiteral("no targets given");
-    return list;
+
+    QList<TargetModule> modules;
+    QHash<int, int> moduleOf;
+    for (int i = 0; i < texts.size(); ++i) {
+        const int r = root(i);
+        auto found = moduleOf.constFind(r);
+        if (found == moduleOf.cend()) {
+            TargetModule module;
+            module.host = addresses[r].isEmpty() ? texts[r] : addressKey(addresses[r].first());
+            found = moduleOf.insert(r, int(modules.size()));
+            modules.append(module);
+        }
+        TargetModule &module = modules[*found];
+        module.texts.append(texts[i]);
+        module.given += counts[i];
+    }
+    return modules;
 }

@@ -5,19 +5,7 @@
 #include <QCoreApplication>
 #include <QFile>
 
-#include <sys/resource.h>
 #include <unistd.h>
-
-// Every module in flight holds a socket and its thread's event notifier: hundreds at once need
-// more descriptors than the usual soft limit of 1024.
-static void raiseDescriptorLimit()
-{
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
 
 int main(int argc, char *argv[])
 {
@@ -25,7 +13,6 @@ int main(int argc, char *argv[])
     (void)MessageCatalogue::instance();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velqa-cli"));
-    raiseDescriptorLimit();
 
     QFile out;
     QFile err;

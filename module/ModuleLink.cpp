@@ -46,6 +46,12 @@ void ModuleLink::setClock(const Clock *clock)
     m_clock = clock ? clock : &systemClock();
 }
 
+void ModuleLink::setOwner(LinkOwner *owner)
+{
+    Q_ASSERT(owner);
+    m_owner = owner;
+}
+
 void ModuleLink::OpenLink(const QString &host)
 {
     if (m_connectedFlag) {

@@ -71,7 +71,13 @@ public:
     using WireObserver = std::function<void(WireDirection, const QByteArray &)>;
     void setWireObserver(WireObserver observer) { m_wireObserver = std::move(observer); }
 
+    // The clock of every wait on this link and of the operations on it; the system's by default.
     void setClock(const Clock *clock);
+    [[nodiscard]] const Clock &clock() const { return *m_clock; }
+
+    // The owner that the link's events go to from now on (not null).
+    void setOwner(LinkOwner *owner);
+    [[nodiscard]] LinkOwner *owner() const { return m_owner; }
 
     // The socket's events, as the window's handlers of the same names.
     void sockMainConnect();

@@ -1,9 +1,10 @@
 #include "Operations.h"
 
+#include "Clock.h"
+#include "LinkErrors.h"
 #include "ModuleLink.h"
 
 #include <QCoreApplication>
-#include <QThread>
 
 QByteArray ModuleMessages::SlotReadCommand(int slot)
 {
@@ -25,114 +26,216 @@ QByteArray ReplyField(const QByteArray &reply, int position, int length)
     return reply.mid(position - 1, length);
 }
 
-ModuleOperations::ModuleOperations(ModuleLink &link, OperationView &view)
-    : m_link(link), m_view(view)
+static OperationObserver &noObserver()
 {
+    static OperationObserver none;
+    return none;
 }
 
-void ModuleOperations::BeginOperation(const std::function<void()> &emptyResultField)
+ModuleOperations::ModuleOperations(ModuleLink &link, OperationObserver *observer)
+    : m_link(link), m_next(link.owner()), m_observer(observer ? observer : &noObserver()),
+      m_status(CatalogueText(Msg::StartScanModule))
 {
-    m_view.SetBusyCursor(true);
-    m_view.SetWindowEnabled(false);
-    if (emptyResultField)
-        emptyResultField();
-    QCoreApplication::processEvents();
+    m_link.setOwner(this);
 }
 
-void ModuleOperations::ReportOutcome(Outcome outcome, Msg successRow, Msg noReplyRow)
+ModuleOperations::~ModuleOperations()
 {
+    m_link.setOwner(m_next);
+}
+
+OperationResult ModuleOperations::Run(Operation operation, const QString &address)
+{
+    const Clock &clock = m_link.clock();
+    m_result = OperationResult{};
+    m_result.operation = operation;
+    m_result.address = address;
+    m_result.status = m_status;
+    m_result.started = QDateTime::currentDateTimeUtc();
+    const quint32 start = clock.Milliseconds();
+    m_running = true;
+    try {
+        switch (operation) {
+        case Operation::Scan:
+            scan();
+            break;
+        case Operation::SetTestData:
+            setTestData();
+            break;
+        case Operation::ClearAllData:
+            clearAllData();
+            break;
+        case Operation::ReaderTest:
+            readerTest();
+            break;
+        case Operation::LoopTest:
+            loopTest();
+            break;
+        case Operation::WebPage:
+            showWebPage();
+            m_result.outcome = Outcome::Success;
+            break;
+        }
+        m_result.durationMs = clock.Milliseconds() - start;
+    } catch (const LinkError &error) {
+        // The operation ends where the call failed; the window says why and takes input again.
+        m_result.outcome = Outcome::Error;
+        m_result.errors << error.message();
+        m_result.durationMs = clock.Milliseconds() - start;
+        m_observer->ShowError(error.message());
+        m_observer->SetWindowEnabled(true);
+        m_observer->SetBusyCursor(false);
+    }
+    m_running = false;
+    if (m_finished)
+        m_finished(m_result);
+    return m_result;
+}
+
+void ModuleOperations::LinkConnected()
+{
+    // The window shows the link's events on its status line.
+    m_status = CatalogueText(Msg::ConnectOk);
+    if (m_running)
+        m_result.status = m_status;
+    m_next->LinkConnected();
+}
+
+void ModuleOperations::LinkDisconnected()
+{
+    m_status = CatalogueText(Msg::Disconnect);
+    if (m_running)
+        m_result.status = m_status;
+    m_next->LinkDisconnected();
+}
+
+void ModuleOperations::LinkErrorReported(const QString &message)
+{
+    if (m_running)
+        m_result.errors << message;
+    m_next->LinkErrorReported(message);
+}
+
+void ModuleOperations::setStatus(const QString &text)
+{
+    m_status = text;
+    m_result.status = text;
+    m_observer->StatusChanged(text);
+}
+
+void ModuleOperations::wait(quint32 ms)
+{
+    m_link.WaitPumping(ms);
+}
+
+void ModuleOperations::beginOperation()
+{
+    m_observer->SetBusyCursor(true);
+    m_observer->SetWindowEnabled(false);
+}
+
+void ModuleOperations::reportOutcome(Outcome outcome, Msg successRow, Msg noReplyRow)
+{
+    m_result.outcome = outcome;
     const bool success = outcome == Outcome::Success;
-    m_view.SetIndicator(success ? IndicatorColour::Yellow : IndicatorColour::Red);
+    m_observer->IndicatorChanged(success ? IndicatorColour::Yellow : IndicatorColour::Red);
     const Msg row = success                       ? successRow
                     : outcome == Outcome::NoReply ? noReplyRow
                                                   : Msg::StartScanModule;
-    m_view.SetStatusText(CatalogueText(row));
-    m_view.Beep(success ? BeepHighHz : BeepLowHz, BeepMs);
-    m_view.SetWindowEnabled(true);
-    m_view.SetBusyCursor(false);
+    setStatus(CatalogueText(row));
+    m_observer->Beep(success ? BeepHighHz : BeepLowHz, BeepMs);
+    m_observer->SetWindowEnabled(true);
+    m_observer->SetBusyCursor(false);
 }
 
-void ModuleOperations::Scan()
+void ModuleOperations::scan()
 {
-    m_view.SetWindowEnabled(false);
-    m_view.SetStatusText(CatalogueText(Msg::Connecting));
+    m_observer->SetWindowEnabled(false);
+    setStatus(CatalogueText(Msg::Connecting));
     if (m_link.ConnectedFlag()) {
         m_link.CloseLink();
-        m_link.WaitPumping(100);
+        wait(100);
     }
-    m_link.OpenLink(m_view.IpText());
+    m_link.OpenLink(m_result.address);
     // The connect event arrives within this wait or not at all for this scan.
-    m_link.WaitPumping(500);
-    m_view.ClearDataList();
+    wait(500);
+    m_observer->SlotsCleared();
     if (!m_link.ConnectedFlag())
         return scanFailed();
 
     if (!m_link.SendCommand(ModuleMessages::SerialCommand))
         return scanFailed();
-    m_view.SetSerialText(FixedTexts::SerialPrefix +
-                         ModuleText(ReplyField(m_link.ReplyBuffer(), 5, 8)));
+    m_result.serial = ReplyField(m_link.ReplyBuffer(), 5, 8);
+    m_observer->SerialRead(m_result.serial);
 
     if (!m_link.SendCommand(ModuleMessages::VersionCommand))
         return scanFailed();
-    m_view.SetVersionText(FixedTexts::VersionPrefix +
-                          ModuleText(ReplyField(m_link.ReplyBuffer(), 5, 8)));
+    m_result.version = ReplyField(m_link.ReplyBuffer(), 5, 8);
+    m_observer->VersionRead(m_result.version);
 
-    m_view.ClearDataList();
+    m_observer->SlotsCleared();
     for (int slot = 1; slot <= 8; ++slot) {
         // A slot that does not answer leaves no line and does not stop the scan.
-        if (m_link.SendCommand(ModuleMessages::SlotReadCommand(slot)))
-            m_view.AddDataLine(QString::asprintf("(%02d)", slot) + QLatin1Char(' ') +
-                               ModuleText(ReplyField(m_link.ReplyBuffer(), 5, 32)));
-        m_link.WaitPumping(10);
+        if (m_link.SendCommand(ModuleMessages::SlotReadCommand(slot))) {
+            m_result.slotsRead.append({slot, ReplyField(m_link.ReplyBuffer(), 5, 32)});
+            m_observer->SlotRead(slot, m_result.slotsRead.last().data);
+        }
+        wait(10);
     }
 
     if (m_webPageStep)
-        ShowWebPage();
-    m_view.SetIndicator(IndicatorColour::Yellow);
-    m_view.SetStatusText(FixedTexts::ScanOk);
-    m_view.SetWindowEnabled(true);
+        showWebPage();
+    m_result.outcome = Outcome::Success;
+    m_observer->IndicatorChanged(IndicatorColour::Yellow);
+    setStatus(FixedTexts::ScanOk);
+    m_observer->SetWindowEnabled(true);
 }
 
 void ModuleOperations::scanFailed()
 {
-    m_view.SetStatusText(FixedTexts::ScanError);
-    m_view.Beep(BeepLowHz, BeepMs);
-    m_view.SetIndicator(IndicatorColour::Red);
-    m_view.SetWindowEnabled(true);
+    m_result.outcome = m_link.ConnectedFlag() ? Outcome::NoReply : Outcome::NotConnected;
+    setStatus(FixedTexts::ScanError);
+    m_observer->Beep(BeepLowHz, BeepMs);
+    m_observer->IndicatorChanged(IndicatorColour::Red);
+    m_observer->SetWindowEnabled(true);
 }
 
-void ModuleOperations::SetTestData()
+void ModuleOperations::setTestData()
 {
-    BeginOperation([this] { m_view.ClearDataList(); });
+    beginOperation();
+    m_observer->SlotsCleared();
+    QCoreApplication::processEvents();
     Outcome outcome = Outcome::NotConnected;
     if (m_link.ConnectedFlag()) {
         outcome = Outcome::NoReply;
         if (m_link.SendCommand(ModuleMessages::TestPattern)) {
             // The module stores the slot before it takes the next command; a plain pause.
-            QThread::msleep(50);
+            m_link.clock().Sleep(50);
             outcome = Outcome::Success;
         }
     }
-    ReportOutcome(outcome, Msg::SetDataOk, Msg::SetDataError);
+    reportOutcome(outcome, Msg::SetDataOk, Msg::SetDataError);
 }
 
-void ModuleOperations::ClearAllData()
+void ModuleOperations::clearAllData()
 {
-    BeginOperation([this] { m_view.ClearDataList(); });
+    beginOperation();
+    m_observer->SlotsCleared();
+    QCoreApplication::processEvents();
     Outcome outcome = Outcome::NotConnected;
     if (m_link.ConnectedFlag()) {
         outcome = Outcome::NoReply;
         if (m_link.SendCommand(ModuleMessages::SlotClearCommand(1))) {
             // Slot 1 decides the outcome; the answers for slots 2 to 8 only cost time if missing.
             for (int slot = 2; slot <= 8; ++slot) {
-                m_link.WaitPumping(10);
+                wait(10);
                 m_link.SendCommand(ModuleMessages::SlotClearCommand(slot));
             }
-            m_link.WaitPumping(10);
+            wait(10);
             outcome = Outcome::Success;
         }
     }
-    ReportOutcome(outcome, Msg::SetDataOk, Msg::SetDataError);
+    reportOutcome(outcome, Msg::SetDataOk, Msg::SetDataError);
 }
 
 bool ModuleOperations::sendRawAndWatch(const QByteArray &message, bool asBuffer)
@@ -145,32 +248,36 @@ bool ModuleOperations::sendRawAndWatch(const QByteArray &message, bool asBuffer)
     // Always the full 100 waits: a reply may still be replaced by a later piece.
     bool replied = false;
     for (int i = 0; i < 100; ++i) {
-        m_link.WaitPumping(3);
+        wait(3);
         if (m_link.ReplyBuffer().size() > 5)
             replied = true;
     }
     return replied;
 }
 
-void ModuleOperations::ReaderTest()
+void ModuleOperations::readerTest()
 {
-    BeginOperation([this] { m_view.SetCardIdText(QString()); });
+    beginOperation();
+    m_observer->CardCleared();
+    QCoreApplication::processEvents();
     Outcome outcome = Outcome::NotConnected;
     if (m_link.ConnectedFlag()) {
         outcome = Outcome::NoReply;
         if (sendRawAndWatch(ModuleMessages::ReaderRequest, false)) {
             const QByteArray &reply = m_link.ReplyBuffer();
-            m_view.SetCardIdText(reply.size() > 10 ? ModuleText(ReplyField(reply, 7, 8))
-                                                   : FixedTexts::NoCard);
+            m_result.card = reply.size() > 10 ? ReplyField(reply, 7, 8) : QByteArray("");
+            m_observer->CardRead(m_result.card);
             outcome = Outcome::Success;
         }
     }
-    ReportOutcome(outcome, Msg::ReaderCardOk, Msg::ReaderCardError);
+    reportOutcome(outcome, Msg::ReaderCardOk, Msg::ReaderCardError);
 }
 
-void ModuleOperations::LoopTest()
+void ModuleOperations::loopTest()
 {
-    BeginOperation([this] { m_view.SetLoopText(QString()); });
+    beginOperation();
+    m_observer->LoopCleared();
+    QCoreApplication::processEvents();
     Outcome outcome = Outcome::NotConnected;
     if (m_link.ConnectedFlag()) {
         outcome = Outcome::NoReply;
@@ -178,25 +285,25 @@ void ModuleOperations::LoopTest()
             // The reply is shown as text, which ends at its first zero byte.
             const QByteArray &reply = m_link.ReplyBuffer();
             const qsizetype zero = reply.indexOf('\0');
-            m_view.SetLoopText(ModuleText(zero < 0 ? reply : reply.left(zero)));
+            m_result.loop = zero < 0 ? reply : reply.left(zero);
+            m_observer->LoopRead(m_result.loop);
             outcome = Outcome::Success;
         }
     }
-    ReportOutcome(outcome, Msg::LoopTestOk, Msg::LoopTestError);
+    reportOutcome(outcome, Msg::LoopTestOk, Msg::LoopTestError);
 }
 
-void ModuleOperations::ShowWebPage()
+void ModuleOperations::showWebPage()
 {
-    m_view.SetWindowEnabled(false);
-    const QString location = m_view.IpText();
+    m_observer->SetWindowEnabled(false);
     try {
-        m_view.NavigateWeb(location);
-        m_link.WaitPumping(2000);
-        m_view.RefreshWeb();
+        m_observer->NavigateWeb(m_result.address);
+        wait(2000);
+        m_observer->RefreshWeb();
     } catch (const std::exception &) {
         // The browser's own failures are not the technician's concern here: it shows what it can.
     }
-    m_view.Beep(BeepHighHz, BeepMs);
-    m_view.SetIndicator(IndicatorColour::Yellow);
-    m_view.SetWindowEnabled(true);
+    m_observer->Beep(BeepHighHz, BeepMs);
+    m_observer->IndicatorChanged(IndicatorColour::Yellow);
+    m_observer->SetWindowEnabled(true);
 }

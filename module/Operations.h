@@ -1,6 +1,8 @@
 #pragma once
 
 #include "MessageCatalogue.h"
+#include "ModuleLink.h"
+#include "OperationResult.h"
 #include "Outcome.h"
 
 #include <QByteArray>
@@ -8,31 +10,34 @@
 
 #include <functional>
 
-class ModuleLink;
-
-// What the operations need of the main window. The window implements it; tests implement it
-// without widgets.
-class OperationView
+// What an operation tells whoever shows it (the main window), as it happens and in values: the
+// window formats them. Every call has a default that does nothing.
+class OperationObserver
 {
 public:
-    virtual ~OperationView() = default;
+    virtual ~OperationObserver() = default;
 
-    [[nodiscard]] virtual QString IpText() const = 0;
     // Mouse and keyboard input to the window stop; painting and socket events go on.
-    virtual void SetWindowEnabled(bool enabled) = 0;
-    virtual void SetBusyCursor(bool busy) = 0;
-    virtual void SetStatusText(const QString &text) = 0;
-    virtual void SetIndicator(IndicatorColour colour) = 0;
-    virtual void Beep(int frequencyHz, int durationMs) = 0;
-    virtual void SetSerialText(const QString &text) = 0;
-    virtual void SetVersionText(const QString &text) = 0;
-    virtual void ClearDataList() = 0;
-    virtual void AddDataLine(const QString &line) = 0;
-    virtual void SetCardIdText(const QString &text) = 0;
-    virtual void SetLoopText(const QString &text) = 0;
+    virtual void SetWindowEnabled(bool) {}
+    virtual void SetBusyCursor(bool) {}
+    virtual void StatusChanged(const QString &) {}
+    virtual void IndicatorChanged(IndicatorColour) {}
+    virtual void Beep(int /*frequencyHz*/, int /*durationMs*/) {}
+    virtual void SerialRead(const QByteArray &) {}
+    virtual void VersionRead(const QByteArray &) {}
+    virtual void SlotsCleared() {}
+    virtual void SlotRead(int /*slot*/, const QByteArray &) {}
+    // The card field emptied at the start of the reader test, and its result: the card number,
+    // or empty for no card.
+    virtual void CardCleared() {}
+    virtual void CardRead(const QByteArray &) {}
+    virtual void LoopCleared() {}
+    virtual void LoopRead(const QByteArray &) {}
     // The browser pane: go to the typed location, and reload the current page.
-    virtual void NavigateWeb(const QString &location) = 0;
-    virtual void RefreshWeb() = 0;
+    virtual void NavigateWeb(const QString &) {}
+    virtual void RefreshWeb() {}
+    // An error of the link's own calls that ended the operation (the window's error box).
+    virtual void ShowError(const QString &) {}
 };
 
 // The commands and raw messages the tool sends to the module.
@@ -64,24 +69,43 @@ inline const QString NoCard = QStringLiteral("No Card !");
 // The field at 1-based character `position`, `length` long, shorter when the reply is.
 [[nodiscard]] QByteArray ReplyField(const QByteArray &reply, int position, int length);
 
-// The tool's module operations on top of the link. Errors of the link's own calls
-// (LinkError) leave these functions at the point of the call; the window's guarded path
-// shows them and enables the window again.
-class ModuleOperations
+// The tool's module operations on top of the link. Each returns what happened; an observer, when
+// given, sees it as it happens. The operations take the link's events on their way to its owner,
+// so connects, disconnects and errors during an operation land in its result. An error of the
+// link's own calls (LinkError) ends the operation there with outcome Error.
+class ModuleOperations : public LinkOwner
 {
 public:
     static constexpr int BeepHighHz = 1000;
     static constexpr int BeepLowHz = 300;
     static constexpr int BeepMs = 300;
 
-    ModuleOperations(ModuleLink &link, OperationView &view);
+    explicit ModuleOperations(ModuleLink &link, OperationObserver *observer = nullptr);
+    ~ModuleOperations() override;
+    ModuleOperations(const ModuleOperations &) = delete;
+    ModuleOperations &operator=(const ModuleOperations &) = delete;
 
-    void Scan();
-    void SetTestData();
-    void ClearAllData();
-    void ReaderTest();
-    void LoopTest();
-    void ShowWebPage();
+    // `address` is the IP field's text as typed.
+    OperationResult Run(Operation operation, const QString &address);
+    OperationResult Scan(const QString &address) { return Run(Operation::Scan, address); }
+    OperationResult SetTestData(const QString &address)
+    {
+        return Run(Operation::SetTestData, address);
+    }
+    OperationResult ClearAllData(const QString &address)
+    {
+        return Run(Operation::ClearAllData, address);
+    }
+    OperationResult ReaderTest(const QString &address)
+    {
+        return Run(Operation::ReaderTest, address);
+    }
+    OperationResult LoopTest(const QString &address) { return Run(Operation::LoopTest, address); }
+    OperationResult ShowWebPage(const QString &address) { return Run(Operation::WebPage, address); }
+
+    // Called with every result as its operation ends.
+    using Finished = std::function<void(const OperationResult &)>;
+    void setFinished(Finished finished) { m_finished = std::move(finished); }
 
     // On by default: a scan ends by showing the module's web page as the web-page button does.
     // A caller with no browser pane turns it off, and the scan then ends without that step's
@@ -89,16 +113,34 @@ public:
     void setWebPageStep(bool on) { m_webPageStep = on; }
     [[nodiscard]] bool webPageStep() const { return m_webPageStep; }
 
-    // The common begin and end of the data-slot and test operations.
-    void BeginOperation(const std::function<void()> &emptyResultField);
-    void ReportOutcome(Outcome outcome, Msg successRow, Msg noReplyRow);
+    // LinkOwner: noted in the running operation's result, then passed on to the link's owner.
+    void LinkConnected() override;
+    void LinkDisconnected() override;
+    void LinkErrorReported(const QString &message) override;
 
 private:
+    void scan();
+    void setTestData();
+    void clearAllData();
+    void readerTest();
+    void loopTest();
+    void showWebPage();
+
+    void beginOperation();
+    void reportOutcome(Outcome outcome, Msg successRow, Msg noReplyRow);
     void scanFailed();
+    void setStatus(const QString &text);
+    void wait(quint32 ms);
     // Sends a raw message and waits 100 x 3 ms, noting whether more than five characters came.
     bool sendRawAndWatch(const QByteArray &message, bool asBuffer);
 
     ModuleLink &m_link;
-    OperationView &m_view;
+    LinkOwner *m_next;
+    OperationObserver *m_observer;
+    Finished m_finished;
+    OperationResult m_result;
+    // The status line's text as the operations and the link's events last set it.
+    QString m_status;
+    bool m_running = false;
     bool m_webPageStep = true;
 };

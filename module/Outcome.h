@@ -1,5 +1,6 @@
 #pragma once
 
-// How an operation ended, and the two colours of the window's outcome lamp.
-enum class Outcome { Success, NoReply, NotConnected };
+#include "OperationResult.h"
+
+// The two colours of the window's outcome lamp.
 enum class IndicatorColour { Red, Yellow };

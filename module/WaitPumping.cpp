@@ -12,13 +12,18 @@
 
 void WaitPumping(quint32 ms, const Clock &clock)
 {
-    const quint32 start = clock.Milliseconds();
-    // The millisecond clock counts whole milliseconds, so its first tick may come at once; the
-    // deadline keeps the wait from ending up to a millisecond early in real time.
+    clock.PumpFor(ms);
+}
+
+void SteadyClock::PumpFor(quint32 ms) const
+{
+    const quint32 start = Milliseconds();
+    // The millisecond counter counts whole milliseconds, so its first tick may come at once; the
+    // deadline keeps the wait from ending up to a millisecond early.
     const QDeadlineTimer deadline(qint64(ms), Qt::PreciseTimer);
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     for (;;) {
-        const quint32 elapsed = clock.Milliseconds() - start;
+        const quint32 elapsed = Milliseconds() - start;
         if (elapsed >= ms && deadline.hasExpired())
             return;
         const quint32 remaining =

@@ -4,9 +4,29 @@
 
 #include "Cli.h"
 #include "Console.h"
+#include "HostResolver.h"
 
 #include <QBuffer>
+#include <QHash>
 #include <QStringList>
+
+// Answers from a table of names, later from the event loop as a real lookup does; no query
+// leaves the machine.
+class FakeResolver : public HostResolver
+{
+public:
+    QHash<QString, QList<QHostAddress>> names;
+    QStringList asked;
+
+    bool Lookup(const QString &host, QObject *context, Done done) override
+    {
+        asked << host;
+        const QList<QHostAddress> answer = names.value(host.toLower());
+        QMetaObject::invokeMethod(
+            context, [done, answer] { done(answer); }, Qt::QueuedConnection);
+        return true;
+    }
+};
 
 struct CliRun
 {
@@ -15,15 +35,19 @@ struct CliRun
     QString err;
 };
 
-inline CliRun runCli(const QStringList &arguments, bool errIsTerminal = false)
+// Output and error go to `outDevice` and `errDevice` when given (left out of the run's texts),
+// otherwise to memory.
+inline CliRun runCli(const QStringList &arguments, bool errIsTerminal = false,
+                     HostResolver *resolver = nullptr, QIODevice *outDevice = nullptr,
+                     QIODevice *errDevice = nullptr)
 {
     QBuffer out;
     QBuffer err;
     out.open(QIODevice::WriteOnly);
     err.open(QIODevice::WriteOnly);
-    Console console(&out, &err, errIsTerminal);
+    Console console(outDevice ? outDevice : &out, errDevice ? errDevice : &err, errIsTerminal);
     CliRun run;
-    run.exitCode = RunCli(QStringList{QStringLiteral("velqa-cli")} + arguments, console);
+    run.exitCode = RunCli(QStringList{QStringLiteral("velqa-cli")} + arguments, console, resolver);
     run.out = QString::fromUtf8(out.data());
     run.err = QString::fromUtf8(err.data());
     return run;

@@ -1,15 +1,18 @@
 #pragma once
 
 // Test doubles for the module link: a scripted module on loopback, a resolver that answers
-// from a table without sending any DNS query, a recording link owner and an offset clock.
+// from a table without sending any DNS query, a recording link owner and an offset clock (the
+// virtual clock is in TestClock.h).
 
 #include "Clock.h"
 #include "HostResolver.h"
 #include "ModuleLink.h"
+#include "TestClock.h"
 
 #include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
+#include <QPointer>
 #include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -41,12 +44,20 @@ public:
                 const QByteArray chunk = client->readAll();
                 m_received += chunk;
                 emit bytesReceived();
-                if (m_script)
-                    for (const Reply &r : m_script(chunk))
-                        QTimer::singleShot(r.delayMs, client, [client, b = r.bytes] {
+                if (!m_script)
+                    return;
+                for (const Reply &r : m_script(chunk)) {
+                    const auto write = [client = QPointer<QTcpSocket>(client), b = r.bytes] {
+                        if (client) {
                             client->write(b);
                             client->flush();
-                        });
+                        }
+                    };
+                    if (m_clock)
+                        m_clock->after(quint32(r.delayMs), write);
+                    else
+                        QTimer::singleShot(r.delayMs, client, write);
+                }
             });
             emit clientConnected();
         });
@@ -57,6 +68,8 @@ public:
     [[nodiscard]] QByteArray received() const { return m_received; }
     [[nodiscard]] QTcpSocket *client() const { return m_client; }
     void setScript(Script script) { m_script = std::move(script); }
+    // Reply delays count on this clock instead of in real time.
+    void setClock(const TestClock *clock) { m_clock = clock; }
 
     void send(const QByteArray &bytes)
     {
@@ -82,6 +95,7 @@ private:
     QTcpSocket *m_client = nullptr;
     QByteArray m_received;
     Script m_script;
+    const TestClock *m_clock = nullptr;
 };
 
 // Answers names from a table after `delayMs`; a missing name is "not found".
@@ -124,8 +138,8 @@ private:
     }
 };
 
-// The system clock moved by a fixed offset, to run waits across the 32-bit wrap-around.
-class OffsetClock : public Clock
+// The system clock moved by a fixed offset, to run its waits across the 32-bit wrap-around.
+class OffsetClock : public SteadyClock
 {
 public:
     explicit OffsetClock(quint32 start) : m_start(start) { m_timer.start(); }

@@ -1,41 +1,20 @@
 #pragma once
 
-// A window stand-in for the module operations: it keeps what the window would show and a log
-// of every call, so a test can check both the final screen and the order of events.
+// An observer of the module operations that keeps a log of what they told it, in order, so a
+// test can check when the window would have been told what.
 
 #include "Operations.h"
 
 #include <QStringList>
 
-struct BeepCall
-{
-    int frequencyHz = 0;
-    int durationMs = 0;
-    friend bool operator==(const BeepCall &a, const BeepCall &b)
-    {
-        return a.frequencyHz == b.frequencyHz && a.durationMs == b.durationMs;
-    }
-};
-
-class RecordingView : public OperationView
+class RecordingObserver : public OperationObserver
 {
 public:
-    QString ip = QStringLiteral("127.0.0.1");
+    QStringList log;
     bool windowEnabled = true;
     bool busyCursor = false;
-    QString status = QStringLiteral("Start Scan Module");
-    IndicatorColour indicator = IndicatorColour::Red;
-    QList<BeepCall> beeps;
-    QString serial = QStringLiteral("S/N : ________");
-    QString version = QStringLiteral("VER : __.__-__");
-    QStringList lines;
-    QString cardId;
-    QString loopText;
-    QStringList navigations;
-    int refreshes = 0;
-    QStringList log;
+    QList<int> beeps;
 
-    [[nodiscard]] QString IpText() const override { return ip; }
     void SetWindowEnabled(bool enabled) override
     {
         windowEnabled = enabled;
@@ -46,47 +25,28 @@ public:
         busyCursor = busy;
         log << (busy ? "hourglass" : "arrow");
     }
-    void SetStatusText(const QString &text) override
+    void StatusChanged(const QString &text) override { log << "status " + text; }
+    void IndicatorChanged(IndicatorColour colour) override
     {
-        status = text;
-        log << "status " + text;
-    }
-    void SetIndicator(IndicatorColour colour) override
-    {
-        indicator = colour;
         log << (colour == IndicatorColour::Yellow ? "yellow" : "red");
     }
     void Beep(int frequencyHz, int durationMs) override
     {
-        beeps.append({frequencyHz, durationMs});
-        log << QStringLiteral("beep %1").arg(frequencyHz);
+        beeps << frequencyHz;
+        log << QStringLiteral("beep %1 %2").arg(frequencyHz).arg(durationMs);
     }
-    void SetSerialText(const QString &text) override { serial = text; }
-    void SetVersionText(const QString &text) override { version = text; }
-    void ClearDataList() override
+    void SerialRead(const QByteArray &serial) override { log << "serial " + serial; }
+    void VersionRead(const QByteArray &version) override { log << "version " + version; }
+    void SlotsCleared() override { log << "clear slots"; }
+    void SlotRead(int slot, const QByteArray &) override
     {
-        lines.clear();
-        log << "clear list";
+        log << QStringLiteral("slot %1").arg(slot);
     }
-    void AddDataLine(const QString &line) override { lines << line; }
-    void SetCardIdText(const QString &text) override
-    {
-        cardId = text;
-        log << "card " + text;
-    }
-    void SetLoopText(const QString &text) override
-    {
-        loopText = text;
-        log << "loop " + text;
-    }
-    void NavigateWeb(const QString &location) override
-    {
-        navigations << location;
-        log << "navigate " + location;
-    }
-    void RefreshWeb() override
-    {
-        ++refreshes;
-        log << "refresh";
-    }
+    void CardCleared() override { log << "clear card"; }
+    void CardRead(const QByteArray &card) override { log << "card " + card; }
+    void LoopCleared() override { log << "clear loop"; }
+    void LoopRead(const QByteArray &loop) override { log << "loop " + loop; }
+    void NavigateWeb(const QString &location) override { log << "navigate " + location; }
+    void RefreshWeb() override { log << "refresh"; }
+    void ShowError(const QString &message) override { log << "error " + message; }
 };

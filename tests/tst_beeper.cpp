@@ -1,8 +1,11 @@
 #include "Beeper.h"
+#include "RecordingDoubles.h"
 
 #include <QMediaDevices>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <limits>
 
 #include <cmath>
 #include <cstring>
@@ -56,7 +59,8 @@ private slots:
     void toneSamplesRefuseNothingToPlay_data();
     void toneSamplesRefuseNothingToPlay();
     void toneBeeperReturnsAtOnceAndStaysQuiet();
-    void recordingBeeperKeepsOrder();
+    void toneSamplesAreBounded_data();
+    void toneSamplesAreBounded();
     void accessorSwapsBeeper();
 };
 
@@ -179,15 +183,31 @@ void TestBeeper::toneBeeperReturnsAtOnceAndStaysQuiet()
     QVERIFY(!tone.isPlaying());
 }
 
-void TestBeeper::recordingBeeperKeepsOrder()
+void TestBeeper::toneSamplesAreBounded_data()
 {
-    RecordingBeeper recording;
-    recording.Beep(1000, 300);
-    recording.Beep(300, 300);
-    const QList<BeepRecord> expected{{1000, 300}, {300, 300}};
-    QCOMPARE(recording.beeps(), expected);
-    recording.Clear();
-    QVERIFY(recording.beeps().isEmpty());
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("durationMs");
+    QTest::addColumn<qint64>("expectedMs");
+
+    QTest::newRow("a day's beep lasts ten seconds") << 44100 << 86400000 << qint64(10000);
+    QTest::newRow("the longest int") << 44100 << std::numeric_limits<int>::max() << qint64(10000);
+    // 16 MiB of 32-bit samples at a rate no device has.
+    QTest::newRow("absurd rate") << 2000000000 << 300 << qint64(2);
+}
+
+void TestBeeper::toneSamplesAreBounded()
+{
+    QFETCH(int, rate);
+    QFETCH(int, durationMs);
+    QFETCH(qint64, expectedMs);
+
+    QAudioFormat format;
+    format.setSampleRate(rate);
+    format.setChannelCount(1);
+    format.setSampleFormat(QAudioFormat::Int32);
+    const QByteArray data = ToneSamples(format, 1000, durationMs);
+    QVERIFY(data.size() <= 16 * 1024 * 1024);
+    QCOMPARE(format.durationForBytes(data.size()) / 1000, expectedMs);
 }
 
 void TestBeeper::accessorSwapsBeeper()

@@ -5,6 +5,7 @@
 #include "ModuleLink.h"
 #include "OperationTestSupport.h"
 #include "Operations.h"
+#include "TestClock.h"
 #include "simfleet.h"
 #include "simmodule.h"
 
@@ -220,31 +221,20 @@ void TestCliFleet::sameBytesAsTheWindow()
     QVERIFY(window.listen(QHostAddress::LocalHost, 0));
     RecordingOwner owner;
     ModuleLink link(&owner);
-    owner.link = &link;
+    TestClock clock;
+    link.setClock(&clock);
     link.setPort(window.port());
-    RecordingView view;
-    ModuleOperations operations(link, view);
-    // The web page step sends nothing; the scan row keeps it, the others save its two seconds.
-    operations.setWebPageStep(command == CliCommand::Scan);
-    operations.Scan();
-    QCOMPARE(view.status, "Ok.");
-    switch (command) {
-    case CliCommand::SetTestData:
-        operations.SetTestData();
-        break;
-    case CliCommand::Clear:
-        operations.ClearAllData();
-        break;
-    case CliCommand::ReaderTest:
-        operations.ReaderTest();
-        break;
-    case CliCommand::LoopTest:
-        operations.LoopTest();
-        break;
-    default:
-        break;
-    }
-    QCOMPARE(view.status, status);
+    ModuleOperations operations(link);
+    const CommandEntry &entry = CommandFor(command);
+    QVERIFY(entry.operation);
+    QCOMPARE(CommandName(command), OperationName(*entry.operation));
+    const QString ip = QStringLiteral("127.0.0.1");
+    OperationResult result = operations.Scan(ip);
+    QCOMPARE(result.status, "Ok.");
+    if (entry.scanFirst)
+        result = operations.Run(*entry.operation, ip);
+    QCOMPARE(result.operation, *entry.operation);
+    QCOMPARE(result.status, status);
     QCOMPARE(window.received(), wire);
 }
 
@@ -330,24 +320,25 @@ void TestCliFleet::scanWithoutWebPageStep()
         else
             reads << bytes;
     });
-    RecordingView view;
-    ModuleOperations operations(link, view);
+    RecordingObserver view;
+    ModuleOperations operations(link, &view);
     QVERIFY(operations.webPageStep());
     operations.setWebPageStep(false);
-    operations.Scan();
+    const OperationResult result = operations.Scan(QStringLiteral("127.0.0.1"));
 
-    QCOMPARE(view.status, "Ok.");
-    QCOMPARE(view.indicator, IndicatorColour::Yellow);
+    QCOMPARE(result.status, "Ok.");
+    QCOMPARE(result.outcome, Outcome::Success);
+    QCOMPARE(view.log.mid(view.log.size() - 3), (QStringList{"yellow", "status Ok.", "enable"}));
     QVERIFY(view.windowEnabled);
-    QCOMPARE(view.lines.size(), 8);
+    QCOMPARE(result.slotsRead.size(), 8);
     // No browser pane and no beep of its step: a successful scan is silent without it.
-    QVERIFY(view.navigations.isEmpty());
-    QCOMPARE(view.refreshes, 0);
+    QVERIFY(!view.log.contains("refresh"));
     QVERIFY(view.beeps.isEmpty());
     // The observer saw exactly what reached the module, and every reply.
     QCOMPARE(sent, sim.received());
     QCOMPARE(reads.size(), 10);
     QCOMPARE(reads.first().mid(4, 8), sim.serialNumber());
+    QCOMPARE(result.serial, sim.serialNumber());
 }
 
 QTEST_GUILESS_MAIN(TestCliFleet)

@@ -1,12 +1,21 @@
+#include "CliTestSupport.h"
 #include "Console.h"
 #include "Report.h"
+#include "simfleet.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 #include <QXmlStreamReader>
+
+#include <memory>
+
+#include <sys/resource.h>
 
 Q_DECLARE_METATYPE(ModuleLink::WireDirection)
 
@@ -19,13 +28,13 @@ static ModuleResult goodScan(const QString &address, const QString &serial)
     r.version = QStringLiteral("03.21-01");
     r.slotLines = {{1, QStringLiteral("Slot one").leftJustified(32)},
                    {3, QStringLiteral("Slot three").leftJustified(32)}};
-    r.outcome = ModuleOutcome::Success;
+    r.outcome = Outcome::Success;
     r.status = QStringLiteral("Ok.");
     r.durationMs = 683;
     return r;
 }
 
-static ModuleResult failed(const QString &address, ModuleOutcome outcome, const QString &status,
+static ModuleResult failed(const QString &address, Outcome outcome, const QString &status,
                            const QStringList &errors = {})
 {
     ModuleResult r;
@@ -52,13 +61,17 @@ private slots:
     void progressBarOnlyOnATerminal();
     void progressLine_data();
     void progressLine();
+    void moduleBytesReachNoTerminal_data();
+    void moduleBytesReachNoTerminal();
+    void runsAtTheEdges_data();
+    void runsAtTheEdges();
 };
 
 void TestCliOutput::jsonHasOneObjectPerModule()
 {
-    const QList<ModuleResult> results{goodScan("127.0.0.1", "VQ000001"),
-                                      failed("127.0.0.2", ModuleOutcome::NotConnected, "Error!",
-                                             {"Asynchronous socket error 111"})};
+    const QList<ModuleResult> results{
+        goodScan("127.0.0.1", "VQ000001"),
+        failed("127.0.0.2", Outcome::NotConnected, "Error!", {"Asynchronous socket error 111"})};
     QJsonParseError error;
     const QJsonDocument doc =
         QJsonDocument::fromJson(FormatJson(results, CliCommand::Scan), &error);
@@ -118,9 +131,9 @@ void TestCliOutput::discoverReportsOnlyModulesFound()
     found.command = CliCommand::Discover;
     found.found = true;
     found.slotLines.clear();
-    ModuleResult silent = failed("127.0.0.8", ModuleOutcome::NoReply, "Connect Ok.");
+    ModuleResult silent = failed("127.0.0.8", Outcome::NoReply, "Connect Ok.");
     silent.command = CliCommand::Discover;
-    ModuleResult empty = failed("127.0.0.9", ModuleOutcome::NotConnected, "Start Scan Module",
+    ModuleResult empty = failed("127.0.0.9", Outcome::NotConnected, "Start Scan Module",
                                 {"Asynchronous socket error 111"});
     empty.command = CliCommand::Discover;
     const QList<ModuleResult> results{found, silent, empty};
@@ -140,8 +153,8 @@ void TestCliOutput::discoverReportsOnlyModulesFound()
 void TestCliOutput::junitCountsFailuresAndErrors()
 {
     const QList<ModuleResult> results{
-        goodScan("127.0.0.1", "VQ000001"), failed("127.0.0.2", ModuleOutcome::NoReply, "Error!"),
-        failed("127.0.0.3", ModuleOutcome::Error, "Disconnect.",
+        goodScan("127.0.0.1", "VQ000001"), failed("127.0.0.2", Outcome::NoReply, "Error!"),
+        failed("127.0.0.3", Outcome::Error, "Disconnect.",
                {"Windows socket error: Broken pipe (32), on API 'send'"})};
     const QByteArray xml =
         FormatJunit(results, CliCommand::Scan, 1234, QDateTime(QDate(2024, 8, 17), QTime(9, 30)));
@@ -179,9 +192,9 @@ void TestCliOutput::junitCountsFailuresAndErrors()
 
 void TestCliOutput::tableShowsRowsErrorsAndSummary()
 {
-    const QList<ModuleResult> results{goodScan("127.0.0.1", "VQ000001"),
-                                      failed("127.0.0.12", ModuleOutcome::NotConnected, "Error!",
-                                             {"Asynchronous socket error 111"})};
+    const QList<ModuleResult> results{
+        goodScan("127.0.0.1", "VQ000001"),
+        failed("127.0.0.12", Outcome::NotConnected, "Error!", {"Asynchronous socket error 111"})};
     const QString table = FormatTable(results, CliCommand::Scan, true, 2500);
     const QStringList lines = table.split('\n', Qt::SkipEmptyParts);
     QVERIFY(lines[0].startsWith("ADDRESS"));
@@ -273,6 +286,167 @@ void TestCliOutput::progressLine()
     QFETCH(int, total);
     QFETCH(QString, line);
     QCOMPARE(ProgressLine(done, total, 1249, 10), line);
+}
+
+void TestCliOutput::moduleBytesReachNoTerminal_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QByteArray>("bytes");
+    // How the table shows them.
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("clear screen in the serial number")
+        << "serial" << QByteArray("\x1b[2J\x1b[H") << "\\x1b[2J\\x1b[H";
+    QTest::newRow("terminal title in the status")
+        << "status" << QByteArray("\x1b]0;owned\x07") << "\\x1b]0;owned\\x07";
+    QTest::newRow("C1 control sequence in the loop") << "loop"
+                                                     << QByteArray("\x9b"
+                                                                   "31mred")
+                                                     << "\\x9b31mred";
+    QTest::newRow("terminal reset in a slot") << "slot"
+                                              << QByteArray("\x1b"
+                                                            "c")
+                                              << "\\x1bc";
+    QTest::newRow("DEL in the card") << "card"
+                                     << QByteArray("04\x7f"
+                                                   "72635")
+                                     << "04\\x7f72635";
+    QTest::newRow("10 MB loop echo")
+        << "loop" << QByteArray(10 * 1024 * 1024, 'L') << QString(63, 'L') + QChar(0x2026);
+}
+
+void TestCliOutput::moduleBytesReachNoTerminal()
+{
+    QFETCH(QString, field);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shown);
+    // The module's bytes as the operations keep them: one character for each.
+    const QString text = QString::fromLatin1(bytes);
+    ModuleResult r = goodScan("127.0.0.1", "VQ000001");
+    QString jsonField = field;
+    if (field == "serial") {
+        r.serial = text;
+    } else if (field == "status") {
+        r.status = text;
+    } else if (field == "slot") {
+        r.slotLines[0].data = text;
+    } else if (field == "loop") {
+        r.command = CliCommand::LoopTest;
+        r.loopText = text;
+    } else if (field == "card") {
+        r.command = CliCommand::ReaderTest;
+        r.cardId = text;
+    }
+
+    const QString table = FormatTable({r}, r.command, true, 700);
+    QVERIFY2(table.contains(shown), qPrintable(table.left(2000)));
+    for (const QString &line : table.split('\n')) {
+        QVERIFY2(line.size() <= 256, qPrintable(line.left(80)));
+        for (const QChar c : line)
+            QVERIFY2(c.unicode() >= 0x20 && (c.unicode() < 0x7F || c.unicode() > 0x9F),
+                     qPrintable(line));
+    }
+
+    // JSON keeps the characters, up to its bound, with no byte a terminal would obey.
+    const QByteArray json = FormatJson({r}, r.command);
+    for (const char *raw : {"\x1b", "\x07", "\x7f", "\xc2\x9b"})
+        QVERIFY2(!json.contains(raw), raw);
+    const QJsonObject object = QJsonDocument::fromJson(json).array().first().toObject();
+    const QString value =
+        field == "slot" ? object["slots"][0]["data"].toString() : object[jsonField].toString();
+    QCOMPARE(value, text.left(4096));
+    QCOMPARE(object["truncated"][jsonField].toInt(-1), text.size() > 4096 ? text.size() : -1);
+
+    const QByteArray xml = FormatJunit({r}, r.command, 700, QDateTime::currentDateTime());
+    QXmlStreamReader reader(xml);
+    while (!reader.atEnd())
+        reader.readNext();
+    QVERIFY2(!reader.hasError(), qPrintable(reader.errorString()));
+    QVERIFY(xml.size() < 64 * 1024);
+}
+
+void TestCliOutput::runsAtTheEdges_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    // Where standard output and error go: a file (say, a full disk), or memory when empty.
+    QTest::addColumn<QString>("outFile");
+    QTest::addColumn<QString>("errFile");
+    // More than zero: velqa-cli runs as a program with this limit on open files.
+    QTest::addColumn<int>("openFiles");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("outPart");
+    QTest::addColumn<QString>("errPart");
+
+    const QString full = QStringLiteral("/dev/full");
+    QTest::newRow("JSON to a full disk")
+        << QStringList{"scan", "127.0.15.1", "--json"} << full << QString() << 0 << 2 << QString()
+        << "cannot write the report to standard output";
+    QTest::newRow("table to a full disk") << QStringList{"scan", "127.0.15.1"} << full << QString()
+                                          << 0 << 2 << QString() << "No space left on device";
+    QTest::newRow("JUnit to a full disk")
+        << QStringList{"scan", "127.0.15.1", "--junit", full} << QString() << QString() << 0 << 2
+        << "1 modules: 1 succeeded"
+        << "cannot write \"/dev/full\"";
+    QTest::newRow("trace to a full disk")
+        << QStringList{"loop-test", "127.0.15.2", "--trace"} << QString() << full << 0 << 2
+        << "Loop Test Ok" << QString();
+    QTest::newRow("one module under three names")
+        << QStringList{"scan", "127.0.15.3", "station-15", "127.000.015.003"} << QString()
+        << QString() << 0 << 0 << "1 modules: 1 succeeded, 0 failed"
+        << "\"127.0.15.3\", \"station-15\" reach one module (127.0.15.3), run once";
+    QTest::newRow("more jobs than the open files allow")
+        << QStringList{"scan", "127.0.15.1-40", "--jobs", "40"} << QString() << QString() << 64 << 0
+        << "40 modules: 40 succeeded, 0 failed"
+        << "the limit on open files allows no more";
+}
+
+void TestCliOutput::runsAtTheEdges()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, outFile);
+    QFETCH(QString, errFile);
+    QFETCH(int, openFiles);
+    QFETCH(int, exitCode);
+    QFETCH(QString, outPart);
+    QFETCH(QString, errPart);
+
+    SimFleet fleet;
+    QVERIFY2(fleet.listen(QHostAddress(QStringLiteral("127.0.15.1")), 40),
+             qPrintable(fleet.errorString()));
+    arguments << "--port" << QString::number(fleet.port());
+    CliRun run;
+    if (openFiles > 0) {
+        QProcess process;
+        process.setChildProcessModifier([openFiles] {
+            const rlimit limit{rlim_t(openFiles), rlim_t(openFiles)};
+            setrlimit(RLIMIT_NOFILE, &limit);
+        });
+        QSignalSpy finished(&process, &QProcess::finished);
+        // The fleet answers from this thread's event loop while the spy waits.
+        process.start(QStringLiteral(VELQA_CLI), arguments);
+        QVERIFY2(finished.wait(120000), qPrintable(process.errorString()));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        run.exitCode = process.exitCode();
+        run.out = QString::fromUtf8(process.readAllStandardOutput());
+        run.err = QString::fromUtf8(process.readAllStandardError());
+    } else {
+        const auto open = [](const QString &path) {
+            std::unique_ptr<QFile> file;
+            if (!path.isEmpty()) {
+                file = std::make_unique<QFile>(path);
+                file->open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+            }
+            return file;
+        };
+        const std::unique_ptr<QFile> out = open(outFile);
+        const std::unique_ptr<QFile> err = open(errFile);
+        FakeResolver resolver;
+        resolver.names.insert("station-15", {QHostAddress(QStringLiteral("127.0.15.3"))});
+        run = runCli(arguments, false, &resolver, out.get(), err.get());
+    }
+    QVERIFY2(run.out.contains(outPart), qPrintable(run.out));
+    QVERIFY2(run.err.contains(errPart), qPrintable(run.err));
+    QCOMPARE(run.exitCode, exitCode);
 }
 
 QTEST_GUILESS_MAIN(TestCliOutput)

@@ -1,6 +1,8 @@
 #include "CliTestSupport.h"
 #include "Targets.h"
 
+#include <QHash>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -13,6 +15,10 @@ private slots:
     void expandsSpecs();
     void refusesBadSpecs_data();
     void refusesBadSpecs();
+    void refusesBadFiles_data();
+    void refusesBadFiles();
+    void groupsTargetsByModule_data();
+    void groupsTargetsByModule();
     void readsTargetFiles();
     void missingFileIsAUsageError();
     void usageErrorsExitWithTwo_data();
@@ -36,9 +42,6 @@ void TestCliTargets::expandsSpecs_data()
     QTest::newRow("across the third number")
         << QStringList{"127.0.0.254-127.0.1.1"}
         << QStringList{"127.0.0.254", "127.0.0.255", "127.0.1.0", "127.0.1.1"};
-    QTest::newRow("duplicates run once, first place kept")
-        << QStringList{"127.0.0.2", "127.0.0.1-3", "LOCALHOST", "localhost"}
-        << QStringList{"127.0.0.2", "127.0.0.1", "127.0.0.3", "LOCALHOST"};
     QTest::newRow("host name with a dash is no range")
         << QStringList{"module-7.example"} << QStringList{"module-7.example"};
     QTest::newRow("leading zeros normalised")
@@ -67,6 +70,9 @@ void TestCliTargets::refusesBadSpecs_data()
     QTest::newRow("end a name") << QStringList{"127.0.0.1-abc"} << "bad range";
     QTest::newRow("bad address") << QStringList{"127.0.0.300"} << "bad address";
     QTest::newRow("too many") << QStringList{"127.0.0.0-127.1.0.0"} << "more than";
+    QTest::newRow("plus sign in a range's end") << QStringList{"127.0.0.1-+5"} << "bad range";
+    QTest::newRow("escape sequence") << QStringList{"\x1b]0;owned\x07"} << "control character";
+    QTest::newRow("name over 255 octets") << QStringList{QString(256, 'a')} << "255 octets";
     QTest::newRow("empty") << QStringList{""} << "empty target";
     QTest::newRow("nothing") << QStringList{} << "no targets";
 }
@@ -80,6 +86,97 @@ void TestCliTargets::refusesBadSpecs()
     QVERIFY2(list.error.contains(errorPart), qPrintable(list.error));
 }
 
+void TestCliTargets::refusesBadFiles_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    // More than zero: the file is made this large with nothing written after the content.
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QString>("errorPart");
+
+    QByteArray ranges;
+    for (int i = 0; i < 1000; ++i)
+        ranges += QByteArray("10.") + QByteArray::number(i % 256) + ".0.0-10." +
+                  QByteArray::number(i % 256) + ".255.255\n";
+    QTest::newRow("24 KB of /16 ranges") << ranges << qint64(0) << "station.txt:2: more than";
+    QTest::newRow("NUL byte") << QByteArray("127.0.0.1\n127.0.0\0.2\n", 22) << qint64(0)
+                              << "station.txt:2: a NUL byte";
+    QTest::newRow("name over 255 octets") << QByteArray(300, 'a') + '\n'
+                                          << qint64(0) << "station.txt:1: target";
+    QTest::newRow("50 MB file") << QByteArray("127.0.0.1\n") << qint64(50) * 1024 * 1024
+                                << "larger than 16 MiB";
+}
+
+void TestCliTargets::refusesBadFiles()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(qint64, size);
+    QFETCH(QString, errorPart);
+    QTemporaryDir dir;
+    QFile file(dir.filePath("station.txt"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    if (size > 0)
+        QVERIFY(file.resize(size));
+    file.close();
+    const TargetList list = ParseTargets({}, {file.fileName()});
+    QVERIFY(!list.ok());
+    QVERIFY2(list.error.contains(errorPart), qPrintable(list.error));
+}
+
+void TestCliTargets::groupsTargetsByModule_data()
+{
+    QTest::addColumn<QStringList>("targets");
+    // "name=address address ..." for the resolver.
+    QTest::addColumn<QStringList>("names");
+    // "host|text,text|given" for each module, in order.
+    QTest::addColumn<QStringList>("modules");
+
+    QTest::newRow("a name for an address")
+        << QStringList{"127.0.16.1", "station-a"} << QStringList{"station-a=127.0.16.1"}
+        << QStringList{"127.0.16.1|127.0.16.1,station-a|2"};
+    QTest::newRow("leading zeros") << QStringList{"127.000.016.001", "127.0.16.1"} << QStringList{}
+                                   << QStringList{"127.0.16.1|127.0.16.1|2"};
+    QTest::newRow("repeated text, any case")
+        << QStringList{"station-b", "127.0.16.2", "STATION-B"}
+        << QStringList{"station-b=127.0.16.9"}
+        << QStringList{"127.0.16.9|station-b|2", "127.0.16.2|127.0.16.2|1"};
+    QTest::newRow("IPv4-mapped address")
+        << QStringList{"::ffff:127.0.16.3", "127.0.16.3"} << QStringList{}
+        << QStringList{"127.0.16.3|::ffff:127.0.16.3,127.0.16.3|2"};
+    QTest::newRow("a name with two addresses joins both")
+        << QStringList{"127.0.16.4", "127.0.16.5", "dual"}
+        << QStringList{"dual=127.0.16.5 ::ffff:127.0.16.4"}
+        << QStringList{"127.0.16.4|127.0.16.4,127.0.16.5,dual|3"};
+    QTest::newRow("range overlapping an address")
+        << QStringList{"127.0.16.7-8", "127.0.16.8"} << QStringList{}
+        << QStringList{"127.0.16.7|127.0.16.7|1", "127.0.16.8|127.0.16.8|2"};
+}
+
+void TestCliTargets::groupsTargetsByModule()
+{
+    QFETCH(QStringList, targets);
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, modules);
+    FakeResolver resolver;
+    for (const QString &entry : names) {
+        const QStringList parts = entry.split('=');
+        for (const QString &address : parts[1].split(' '))
+            resolver.names[parts[0]] << QHostAddress(address);
+    }
+    const TargetList list = ParseTargets(targets);
+    QVERIFY2(list.ok(), qPrintable(list.error));
+    QStringList grouped;
+    for (const TargetModule &module : GroupByModule(list.hosts, resolver))
+        grouped << QStringLiteral("%1|%2|%3")
+                       .arg(module.host, module.texts.join(','), QString::number(module.given));
+    QCOMPARE(grouped, modules);
+    // Addresses are their own answer: only names are looked up, each once.
+    for (const QString &host : std::as_const(resolver.asked))
+        QVERIFY2(QHostAddress(host).isNull(), qPrintable(host));
+    QCOMPARE(QSet<QString>(resolver.asked.begin(), resolver.asked.end()).size(),
+             resolver.asked.size());
+}
+
 void TestCliTargets::readsTargetFiles()
 {
     QTemporaryDir dir;
@@ -91,8 +188,8 @@ void TestCliTargets::readsTargetFiles()
 
     const TargetList list = ParseTargets({"127.0.0.20"}, {file.fileName()});
     QVERIFY2(list.ok(), qPrintable(list.error));
-    QCOMPARE(list.hosts,
-             QStringList({"127.0.0.20", "127.0.0.1", "127.0.0.5", "127.0.0.6", "127.0.0.9"}));
+    QCOMPARE(list.hosts, QStringList({"127.0.0.20", "127.0.0.1", "127.0.0.5", "127.0.0.6",
+                                      "127.0.0.9", "127.0.0.1"}));
 
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write("127.0.0.1\n127.0.0.9-2\n");
@@ -123,6 +220,8 @@ void TestCliTargets::usageErrorsExitWithTwo_data()
     QTest::newRow("bad range") << QStringList{"scan", "127.0.0.40-127.0.0.1"} << "bad range";
     QTest::newRow("jobs zero") << QStringList{"scan", "--jobs", "0", "127.0.0.1"} << "--jobs";
     QTest::newRow("jobs text") << QStringList{"scan", "--jobs", "many", "127.0.0.1"} << "--jobs";
+    QTest::newRow("escape sequence in an option")
+        << QStringList{"scan", "--\x1b[2J", "127.0.0.1"} << "\\x1b[2J";
     QTest::newRow("port too large")
         << QStringList{"scan", "--port", "70000", "127.0.0.1"} << "--port";
     QTest::newRow("unwritable junit")

@@ -1,4 +1,5 @@
 #include "ErrorBox.h"
+#include "RecordingDoubles.h"
 
 #include <QAbstractButton>
 #include <QApplication>

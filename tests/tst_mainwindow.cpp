@@ -5,6 +5,8 @@
 #include "LinkTestSupport.h"
 #include "MainWindow.h"
 #include "MessageCatalogue.h"
+#include "RecordingDoubles.h"
+#include "TestClock.h"
 #include "WebTestSupport.h"
 #include "simmodule.h"
 
@@ -12,6 +14,7 @@
 #include <QHostInfo>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -55,6 +58,12 @@ private slots:
         QVERIFY(m_sim->listen(m_address, 0));
         m_window = std::make_unique<TfrmMain>();
         m_window->link().setPort(m_sim->port());
+        // The operations' waits pass in virtual time.
+        m_clock = std::make_unique<TestClock>();
+        m_window->link().setClock(m_clock.get());
+        m_results.clear();
+        connect(m_window.get(), &TfrmMain::operationFinished, this,
+                [this](const OperationResult &result) { m_results << result; });
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         setIp(m_address.toString());
@@ -63,6 +72,7 @@ private slots:
     void cleanup()
     {
         m_window.reset();
+        m_clock.reset();
         m_sim.reset();
     }
 
@@ -171,6 +181,60 @@ private slots:
         QCOMPARE(text("pnMsg"), QStringLiteral("Set Data Ok"));
         QCOMPARE(m_beeper.beeps(), (QList<BeepRecord>{{1000, 300}, {1000, 300}, {1000, 300}}));
         QCOMPARE(indicator(), IndicatorColour::Yellow);
+        click("btnRefresh");
+
+        // Each button hands on one result with what the window showed.
+        QCOMPARE(m_results.size(), 4);
+        const QList<Operation> operations{Operation::LoopTest, Operation::ReaderTest,
+                                          Operation::SetTestData, Operation::WebPage};
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(m_results[i].operation, operations[i]);
+            QCOMPARE(m_results[i].outcome, Outcome::Success);
+            QCOMPARE(m_results[i].address, m_address.toString());
+        }
+        QCOMPARE(m_results[0].loop, QByteArray("Loop Test Ok."));
+        QCOMPARE(m_results[1].card, QByteArray("04172635"));
+        QCOMPARE(m_results[2].status, QStringLiteral("Set Data Ok"));
+        QCOMPARE(m_results[3].status, QStringLiteral("Set Data Ok"));
+        QVERIFY(m_results[3].durationMs >= 2000);
+    }
+
+    void dropsWaitForTheOperation_data()
+    {
+        QTest::addColumn<bool>("duringScan");
+        QTest::newRow("idle") << false;
+        QTest::newRow("during a scan") << true;
+    }
+
+    void dropsWaitForTheOperation()
+    {
+        QFETCH(bool, duringScan);
+        auto *ip = m_window->findChild<QLineEdit *>("edIP");
+        const QString typed = ip->text();
+        const auto drop = [ip] {
+            QMimeData mime;
+            mime.setText(QStringLiteral("127.0.0.99"));
+            const QPointF at(ip->rect().center());
+            QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton,
+                                  Qt::NoModifier);
+            QApplication::sendEvent(ip, &enter);
+            QDropEvent dropped(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(ip, &dropped);
+        };
+        if (!duringScan) {
+            // The field takes drops when no operation runs, so the drop below is a real one.
+            drop();
+            QVERIFY(ip->text().contains("127.0.0.99"));
+            return;
+        }
+        m_clock->after(100, drop);
+        click("btnScan");
+        QCOMPARE(ip->text(), typed);
+        auto *web = m_window->findChild<QWebEngineView *>("webMain");
+        QCOMPARE(web->url(), QUrl("http://" + typed + "/"));
+        QCOMPARE(m_results.size(), 1);
+        QCOMPARE(m_results[0].address, typed);
+        QCOMPARE(m_results[0].outcome, Outcome::Success);
     }
 
     void inputIsBlockedWhileAnOperationRuns()
@@ -183,7 +247,7 @@ private slots:
         bool hourglassDuring = false;
         int clicksDuring = 0;
         connect(button("btnRefresh"), &QPushButton::clicked, this, [&] { ++clicksDuring; });
-        QTimer::singleShot(300, this, [&] {
+        m_clock->after(300, [&] {
             enabledDuring = m_window->WindowEnabled();
             hourglassDuring = QApplication::overrideCursor() != nullptr;
             // Painting goes on, and the controls keep their normal look.
@@ -355,7 +419,7 @@ private slots:
         SimFaults silent;
         silent.silent = true;
         m_sim->setFaults(silent);
-        QTimer::singleShot(300, m_window.get(), [this] { m_window->close(); });
+        m_clock->after(300, [this] { m_window->close(); });
         click("btnSetData");
         // The operation ran on to its end and found the link closed.
         QVERIFY(!m_window->isVisible());
@@ -399,7 +463,9 @@ private:
     RecordingBeeper m_beeper;
     RecordingPresenter m_presenter;
     std::unique_ptr<SimModule> m_sim;
+    std::unique_ptr<TestClock> m_clock;
     std::unique_ptr<TfrmMain> m_window;
+    QList<OperationResult> m_results;
 };
 
 QTEST_MAIN(TestMainWindow)

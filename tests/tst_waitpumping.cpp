@@ -1,5 +1,6 @@
 #include "Clock.h"
 #include "LinkTestSupport.h"
+#include "TestClock.h"
 #include "WaitPumping.h"
 
 #include <QCoreApplication>
@@ -45,6 +46,31 @@ private slots:
         // generous ceiling only.
         QVERIFY2(elapsed >= qint64(ms), qPrintable(QString::number(elapsed)));
         QVERIFY2(elapsed < qint64(ms) + 5000, qPrintable(QString::number(elapsed)));
+    }
+
+    void followsItsClock_data()
+    {
+        QTest::addColumn<quint32>("ms");
+        // The budgets of the module's waits.
+        QTest::newRow("300 ms") << quint32(300);
+        QTest::newRow("500 ms") << quint32(500);
+        QTest::newRow("1 s") << quint32(1000);
+        QTest::newRow("2 s") << quint32(2000);
+    }
+
+    void followsItsClock()
+    {
+        // A wait that read any other clock would leave the test clock where it was.
+        QFETCH(quint32, ms);
+        const TestClock clock(0xFFFFFFFF - 100);
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
+        ticker.start(0);
+        WaitPumping(ms, clock);
+        QCOMPARE(clock.elapsed(), quint64(ms));
+        QCOMPARE(quint32(clock.Milliseconds() - (0xFFFFFFFF - 100)), ms);
+        QVERIFY(ticks > 0);
     }
 
     void eventsRunDuringTheWait()

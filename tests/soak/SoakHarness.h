@@ -2,6 +2,7 @@
 
 #include "Beeper.h"
 #include "ErrorBox.h"
+#include "RecordingDoubles.h"
 #include "SoakJudge.h"
 
 #include <QElapsedTimer>

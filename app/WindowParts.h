@@ -1,0 +1,73 @@
+#pragma once
+
+// The window's drawing conventions: its colours, fonts and picture sizes, and the small widget
+// helpers that the layout is built with.
+
+#include <QColor>
+#include <QFont>
+#include <QIcon>
+#include <QProxyStyle>
+#include <QRect>
+#include <QSize>
+#include <QStyledItemDelegate>
+
+class QPushButton;
+
+namespace WindowLook {
+// Windows-like colours for the caption panels.
+inline const QColor ActiveTitleColour(10, 36, 106);
+inline const QColor HighlightColour(49, 106, 197);
+inline const QColor BannerColour(0, 0, 128);
+
+inline constexpr QSize PictureSize(16, 16);
+inline constexpr QSize DoorSize(18, 18);
+inline constexpr QSize CharacterPictureSize(34, 16);
+
+// The fonts the layout was drawn with, each followed by a metric-compatible face installed here.
+[[nodiscard]] QFont courierFont(bool bold = false);
+[[nodiscard]] QFont msSansSerifFont();
+[[nodiscard]] QFont microsoftSansSerifFont();
+void installFontSubstitutes();
+
+// Buttons and tabs read "&" as an accelerator mark; captions are shown as written.
+[[nodiscard]] QString literalCaption(const QString &text);
+
+[[nodiscard]] QIcon picture(const char *name);
+void switchInputMethodOff(QWidget *widget);
+
+template <typename T> T *makeControl(QWidget *parent, const char *name, const QRect &geometry)
+{
+    auto *control = new T(parent);
+    control->setObjectName(QLatin1String(name));
+    control->setGeometry(geometry);
+    return control;
+}
+
+[[nodiscard]] QPushButton *makeButton(QWidget *parent, const char *name, const QRect &geometry,
+                                      const QString &text, const QIcon &icon,
+                                      const QSize &iconSize);
+} // namespace WindowLook
+
+// Keeps every list row 16 pixels high, whatever the font's own line height.
+class FixedRowDelegate : public QStyledItemDelegate
+{
+public:
+    explicit FixedRowDelegate(int rowHeight, QObject *parent = nullptr)
+        : QStyledItemDelegate(parent), m_rowHeight(rowHeight)
+    {
+    }
+
+    [[nodiscard]] QSize sizeHint(const QStyleOptionViewItem &option,
+                                 const QModelIndex &index) const override;
+
+private:
+    int m_rowHeight = 16;
+};
+
+// Narrow tab padding, so both test pages' captions fit the 193-pixel page control side by side.
+class CompactTabStyle : public QProxyStyle
+{
+public:
+    [[nodiscard]] int pixelMetric(PixelMetric metric, const QStyleOption *option,
+                                  const QWidget *widget) const override;
+};

@@ -1,0 +1,145 @@
+// How fast the journal takes records: records per second into SQLite and PostgreSQL (a server
+// this program starts on loopback), and the time an operation's own thread spends handing a
+// record over. Usage: bench_journal [records]
+#include "Journal.h"
+#include "JournalStore.h"
+#include "PostgresTestSupport.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+
+static JournalRecord operationRecord(int n)
+{
+    JournalRecord r = NewJournalRecord(QString::fromLatin1(JournalWords::SourceCli));
+    r.address = QStringLiteral("127.0.0.%1").arg(1 + n % 250);
+    r.operation = QString::fromLatin1(JournalWords::OperationScan);
+    r.outcome = QString::fromLatin1(JournalWords::OutcomeSuccess);
+    r.status = QStringLiteral("Ok.");
+    r.serial = QByteArray("SN") + QByteArray::number(100000 + n);
+    r.version = QByteArray("V3.21");
+    for (int slot = 1; slot <= 8; ++slot)
+        r.slotsRead << JournalSlot{slot, QByteArray(32, '*')};
+    r.durationMs = 120;
+    return r;
+}
+
+static double percentile(QList<qint64> values, double p)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return double(values[qMin(values.size() - 1, qsizetype(p * double(values.size())))]);
+}
+
+static void measure(const char *name, const QString &url, const QString &outbox, int records)
+{
+    // A burst, as a 250-module run ends: the writer takes what has queued up in batches.
+    {
+        Journal journal;
+        journal.open({url, outbox});
+        journal.waitForIdle(60000);
+        QList<qint64> makeNs;
+        QList<qint64> handNs;
+        makeNs.reserve(records);
+        handNs.reserve(records);
+        QElapsedTimer wall;
+        wall.start();
+        for (int n = 0; n < records; ++n) {
+            QElapsedTimer call;
+            call.start();
+            const JournalRecord record = operationRecord(n);
+            makeNs << call.nsecsElapsed();
+            call.start();
+            journal.record(record);
+            handNs << call.nsecsElapsed();
+        }
+        const bool done = journal.waitForIdle(600000);
+        const double seconds = double(wall.nsecsElapsed()) / 1e9;
+        std::printf("%-10s burst    %6d records in %7.3f s: %8.0f records/s%s\n", name, records,
+                    seconds, records / seconds, done ? "" : " (NOT DONE)");
+        std::printf("           caller's thread: make a record median %.1f us, p99 %.1f us, max "
+                    "%.1f us; record() median %.1f us, p99 %.1f us, max %.1f us\n",
+                    percentile(makeNs, 0.5) / 1e3, percentile(makeNs, 0.99) / 1e3,
+                    percentile(makeNs, 1.0) / 1e3, percentile(handNs, 0.5) / 1e3,
+                    percentile(handNs, 0.99) / 1e3, percentile(handNs, 1.0) / 1e3);
+        if (journal.counts().written != records)
+            std::printf("           written %lld of %d: %s\n", journal.counts().written, records,
+                        qPrintable(journal.lastError()));
+    }
+    // One at a time, as a technician works: every record is its own transaction.
+    {
+        const int single = qMin(records, 500);
+        Journal journal;
+        journal.open({url, outbox});
+        journal.waitForIdle(60000);
+        QElapsedTimer wall;
+        wall.start();
+        for (int n = 0; n < single; ++n) {
+            journal.record(operationRecord(n));
+            journal.waitForIdle(60000);
+        }
+        const double seconds = double(wall.nsecsElapsed()) / 1e9;
+        std::printf("%-10s single   %6d records in %7.3f s: %8.0f records/s (%.2f ms each)\n", name,
+                    single, seconds, single / seconds, seconds * 1e3 / single);
+    }
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStandardPaths::setTestModeEnabled(true);
+    const int records = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 5000;
+    QTemporaryDir dir;
+    const QString outbox = dir.filePath(QStringLiteral("outbox.sqlite"));
+
+    measure("sqlite", QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("j.sqlite")), outbox,
+            records);
+
+    if (!PostgresTestServer::available()) {
+        std::printf("postgresql: skipped, no server programs in %s\n",
+                    qPrintable(PostgresTestServer::binDir()));
+        return 0;
+    }
+    PostgresTestServer server;
+    QString error;
+    if (!server.create(&error)) {
+        std::printf("postgresql: server did not start: %s\n", qPrintable(error));
+        return 1;
+    }
+    measure("postgresql", server.createDatabase(QStringLiteral("bench")), outbox, records);
+
+    // The server away: records go to the outbox, and the caller's thread still only hands over.
+    server.stop();
+    {
+        Journal journal;
+        journal.open({server.url(QStringLiteral("bench")), outbox});
+        QList<qint64> callerNs;
+        for (int n = 0; n < 200; ++n) {
+            QElapsedTimer call;
+            call.start();
+            journal.record(operationRecord(n));
+            callerNs << call.nsecsElapsed();
+        }
+        journal.waitForIdle(60000);
+        std::printf("postgresql away: 200 records parked %lld; caller's thread median %.1f us, "
+                    "max %.1f us\n",
+                    journal.counts().parked, percentile(callerNs, 0.5) / 1e3,
+                    percentile(callerNs, 1.0) / 1e3);
+    }
+    server.start();
+    {
+        Journal journal;
+        QElapsedTimer wall;
+        wall.start();
+        journal.open({server.url(QStringLiteral("bench")), outbox});
+        journal.waitForIdle(60000);
+        std::printf("postgresql back: %lld records forwarded from the outbox at open in %.3f s\n",
+                    journal.counts().forwarded, double(wall.nsecsElapsed()) / 1e9);
+    }
+    return 0;
+}

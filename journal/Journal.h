@@ -1,0 +1,102 @@
+#pragma once
+
+#include "JournalRecord.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+// Where the journal is, and where it came from: "--journal", "VELQA_JOURNAL", "setting" (the
+// per-machine JournalUrl beside the language) or "default".
+struct JournalChoice
+{
+    QString url;
+    QString origin;
+};
+
+inline constexpr char JournalEnvironment[] = "VELQA_JOURNAL";
+inline constexpr char JournalSettingKey[] = "JournalUrl";
+
+// The first of: the URL given on the command line, VELQA_JOURNAL, the per-machine setting, the
+// SQLite file in the user's data folder.
+[[nodiscard]] JournalChoice ChooseJournal(const QString &explicitUrl = QString());
+// The user's data folder for the journal, shared by the window and the command line.
+[[nodiscard]] QString JournalDataFolder();
+[[nodiscard]] QString DefaultJournalUrl();
+// Where records for an unreachable PostgreSQL journal wait.
+[[nodiscard]] QString DefaultOutboxPath();
+
+struct JournalOptions
+{
+    QString url;
+    // Empty: DefaultOutboxPath().
+    QString outboxPath;
+    // How long close() waits for queued records to be written.
+    int closeWaitMs = 5000;
+    // Records waiting to be written beyond this many are dropped (and counted), so a store that
+    // stalls cannot take all memory.
+    int maxQueued = 100000;
+};
+
+enum class JournalState {
+    Closed,
+    Opening,
+    Ready,
+    // PostgreSQL does not answer: records wait in the outbox.
+    Offline,
+    // Cannot be opened or written at all: records are dropped.
+    Unusable
+};
+
+struct JournalCounts
+{
+    qint64 written = 0;   // into the journal itself
+    qint64 parked = 0;    // into the outbox
+    qint64 forwarded = 0; // from the outbox into the journal
+    qint64 dropped = 0;   // lost: the journal and the outbox both failed, or the queue was full
+    qint64 waiting = 0;   // in the outbox, as last seen
+};
+
+class JournalWriter;
+
+// The journal of operations. record() hands a record to a writer thread with its own database
+// connection and returns at once; nothing it does can block or throw into the caller. When
+// PostgreSQL does not answer, records wait in a local SQLite outbox and are forwarded once it
+// answers again: at the next record, at open and on sync(). record(), sync() and the getters
+// may be called from any thread; open() and close() only by the owner, while no record() runs.
+class Journal : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Journal(QObject *parent = nullptr);
+    // Closes: writes what is queued, waiting at most closeWaitMs.
+    ~Journal() override;
+
+    // Starts the writer, which opens the store on its own thread; returns at once.
+    void open(const JournalOptions &options);
+    void record(const JournalRecord &record);
+    // Asks the writer to forward the outbox now.
+    void sync();
+    // Waits until every record handed in so far is stored (or dropped) and a requested sync is
+    // done; false when `timeoutMs` passed first.
+    bool waitForIdle(int timeoutMs);
+    void close();
+
+    [[nodiscard]] JournalState state() const;
+    // The last problem, for a caller that shows it once; empty while all is well.
+    [[nodiscard]] QString lastError() const;
+    [[nodiscard]] JournalCounts counts() const;
+    [[nodiscard]] QString url() const { return m_options.url; }
+
+signals:
+    // Once each time the journal gets into trouble: it cannot be opened, it cannot be written,
+    // or the server stopped answering and records go to the outbox. Emitted from the writer's
+    // thread; receivers in other threads get it queued.
+    void problem(const QString &message);
+
+private:
+    friend class JournalWriter;
+    JournalOptions m_options;
+    std::unique_ptr<JournalWriter> m_writer;
+};

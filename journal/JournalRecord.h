@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QUuid>
+
+// The words a record uses for where it came from, what ran and how it ended. They are stored and
+// printed as they are, so other stations and spreadsheets can rely on them.
+namespace JournalWords {
+inline constexpr char SourceWindow[] = "window";
+inline constexpr char SourceCli[] = "cli";
+
+inline constexpr char OperationScan[] = "scan";
+inline constexpr char OperationSetTestData[] = "set-test-data";
+inline constexpr char OperationClear[] = "clear";
+inline constexpr char OperationReaderTest[] = "reader-test";
+inline constexpr char OperationLoopTest[] = "loop-test";
+inline constexpr char OperationWebPage[] = "web-page";
+
+inline constexpr char OutcomeSuccess[] = "success";
+inline constexpr char OutcomeNoReply[] = "no-reply";
+inline constexpr char OutcomeNotConnected[] = "not-connected";
+inline constexpr char OutcomeError[] = "error";
+
+[[nodiscard]] QStringList Operations();
+[[nodiscard]] QStringList Outcomes();
+} // namespace JournalWords
+
+struct JournalSlot
+{
+    int slot = 0;
+    // The slot's characters as the module sent them.
+    QByteArray data;
+
+    friend bool operator==(const JournalSlot &a, const JournalSlot &b)
+    {
+        return a.slot == b.slot && a.data == b.data;
+    }
+};
+
+// One operation as it ended. The module's bytes are kept exactly as they came (a null array when
+// the module did not send the field); the status is the text the technician saw.
+struct JournalRecord
+{
+    QUuid id;
+    QDateTime time; // UTC, to the millisecond
+    QString source;
+    QString station;
+    QString user;
+    QString toolVersion;
+    QString address;
+    QString operation;
+    QString outcome;
+    QString status;
+    QByteArray serial;
+    QByteArray version;
+    QList<JournalSlot> slotsRead;
+    QByteArray card;
+    QByteArray loop;
+    QStringList errors;
+    qint64 durationMs = 0;
+
+    friend bool operator==(const JournalRecord &a, const JournalRecord &b);
+};
+
+// A record with a new id, the current time, this station's host name, the user and the tool's
+// version filled in.
+[[nodiscard]] JournalRecord NewJournalRecord(const QString &source);
+
+// The user running the tool: $USER, else $LOGNAME, else the name of the process's uid.
+[[nodiscard]] QString CurrentUserName();
