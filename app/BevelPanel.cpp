@@ -1,5 +1,6 @@
 #include "BevelPanel.h"
 
+#include <QAccessibleWidget>
 #include <QPainter>
 
 static const QColor EdgeLight(255, 255, 255);
@@ -36,19 +37,56 @@ static QRect drawBevel(QPainter &painter, const QRect &rect, Bevel bevel, int wi
     return rect;
 }
 
+// The painted text is the panel's name unless the window gave it one of its own.
+class BevelPanelAccessible : public QAccessibleWidget
+{
+public:
+    explicit BevelPanelAccessible(BevelPanel *panel) : QAccessibleWidget(panel) {}
+
+    [[nodiscard]] QAccessible::Role role() const override
+    {
+        return static_cast<const BevelPanel *>(widget())->accessibleRole();
+    }
+
+    [[nodiscard]] QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return static_cast<const BevelPanel *>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+static QAccessibleInterface *panelAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("BevelPanel") && object && object->isWidgetType())
+        return new BevelPanelAccessible(static_cast<BevelPanel *>(object));
+    return nullptr;
+}
+
 BevelPanel::BevelPanel(QWidget *parent)
     : QWidget(parent), m_background(palette().color(QPalette::Button)),
       m_foreground(palette().color(QPalette::ButtonText))
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(panelAccessible);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setFocusPolicy(Qt::NoFocus);
 }
 
 void BevelPanel::setText(const QString &text)
 {
-    if (text == m_text)
-        return;
-    m_text = text;
-    update();
+    if (text != m_text) {
+        m_text = text;
+        update();
+    }
+    // Announced even when the text stays: a second "Set Data Error" is a new outcome to someone
+    // who only hears the window.
+    if (QAccessible::isActive() && accessibleName().isEmpty()) {
+        QAccessibleEvent event(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void BevelPanel::setFrame(bool singleBorder, Bevel outer, Bevel inner, int bevelWidth,

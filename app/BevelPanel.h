@@ -1,12 +1,14 @@
 #pragma once
 
+#include <QAccessible>
 #include <QColor>
 #include <QWidget>
 
 enum class Bevel { None, Lowered, Raised };
 
 // A caption panel with the classic 3-D frame: an optional sunken single border, an outer bevel,
-// a flat border of the panel colour, an inner bevel, then the centred text.
+// a flat border of the panel colour, an inner bevel, then the centred text. Screen readers see
+// the painted text as the panel's name, in the role the window gives it, and hear every setText.
 class BevelPanel : public QWidget
 {
     Q_OBJECT
@@ -20,6 +22,11 @@ public:
 
     void setFrame(bool singleBorder, Bevel outer, Bevel inner, int bevelWidth, int borderWidth);
     void setColours(const QColor &background, const QColor &foreground);
+
+    // What the panel is to assistive technology: a label by default, the status bar for the
+    // status line, a pane for a panel that only holds another control.
+    void setAccessibleRole(QAccessible::Role role) { m_role = role; }
+    [[nodiscard]] QAccessible::Role accessibleRole() const { return m_role; }
 
     [[nodiscard]] bool singleBorder() const { return m_singleBorder; }
     [[nodiscard]] Bevel bevelOuter() const { return m_outer; }
@@ -35,6 +42,7 @@ protected:
 
 private:
     QString m_text;
+    QAccessible::Role m_role = QAccessible::StaticText;
     bool m_singleBorder = false;
     Bevel m_outer = Bevel::Raised;
     Bevel m_inner = Bevel::None;

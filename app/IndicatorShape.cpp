@@ -1,11 +1,48 @@
 #include "IndicatorShape.h"
 
+#include <QAccessibleWidget>
 #include <QPainter>
+
+class IndicatorAccessible : public QAccessibleWidget
+{
+public:
+    explicit IndicatorAccessible(IndicatorShape *lamp)
+        : QAccessibleWidget(lamp, QAccessible::Graphic)
+    {
+    }
+
+    [[nodiscard]] QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name)
+            return static_cast<const IndicatorShape *>(widget())->meaning();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+static QAccessibleInterface *lampAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("IndicatorShape") && object && object->isWidgetType())
+        return new IndicatorAccessible(static_cast<IndicatorShape *>(object));
+    return nullptr;
+}
 
 IndicatorShape::IndicatorShape(QWidget *parent) : QWidget(parent)
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(lampAccessible);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_TranslucentBackground);
+}
+
+QString IndicatorShape::meaning() const
+{
+    if (m_colour == IndicatorColour::Yellow)
+        return QStringLiteral("Status lamp: yellow, ok");
+    return m_reported ? QStringLiteral("Status lamp: red, error")
+                      : QStringLiteral("Status lamp: red, not yet ok");
 }
 
 QColor IndicatorShape::brushColour() const
@@ -15,10 +52,16 @@ QColor IndicatorShape::brushColour() const
 
 void IndicatorShape::setColour(IndicatorColour colour)
 {
-    if (colour == m_colour)
-        return;
-    m_colour = colour;
-    update();
+    m_reported = true;
+    if (colour != m_colour) {
+        m_colour = colour;
+        update();
+    }
+    // Every outcome is announced, also one that leaves the colour as it was.
+    if (QAccessible::isActive()) {
+        QAccessibleEvent event(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void IndicatorShape::paintEvent(QPaintEvent *)

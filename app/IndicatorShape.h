@@ -5,7 +5,8 @@
 #include <QColor>
 #include <QWidget>
 
-// The round outcome lamp: red at start and after a failure, yellow after a success.
+// The round outcome lamp: red at start and after a failure, yellow after a success. Screen readers
+// hear what the colour means ("Status lamp: yellow, ok") each time an outcome sets it.
 class IndicatorShape : public QWidget
 {
     Q_OBJECT
@@ -17,9 +18,15 @@ public:
     [[nodiscard]] QColor brushColour() const;
     void setColour(IndicatorColour colour);
 
+    // The lamp in words, for those who cannot see it. Fixed English: the catalogue has no rows for
+    // it.
+    [[nodiscard]] QString meaning() const;
+
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
     IndicatorColour m_colour = IndicatorColour::Red;
+    // Red before any outcome only means that nothing has succeeded yet, not that something failed.
+    bool m_reported = false;
 };

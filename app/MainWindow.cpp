@@ -7,14 +7,25 @@
 #include "MessageCatalogue.h"
 #include "WindowParts.h"
 
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTabWidget>
 
 using namespace WindowLook;
+
+// A plain top-level widget reads as a nameless "filler" to screen readers; the tool's window is a
+// frame, named by its caption.
+static QAccessibleInterface *windowAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("TfrmMain") && object && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    return nullptr;
+}
 
 TfrmMain::TfrmMain(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -23,11 +34,17 @@ TfrmMain::TfrmMain(QWidget *parent)
     // The pictures live in this static library; naming the resource keeps the linker from
     // dropping it.
     Q_INIT_RESOURCE(icons);
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(windowAccessible);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setObjectName(QStringLiteral("frmMain"));
     installFontSubstitutes();
     createControls();
     setTabOrders();
     connectHandlers();
+    createShortcuts();
     m_web = std::make_unique<WebPane>(webMain);
     m_inputBlocker = new WindowInputBlocker(this);
     m_ops.setFinished([this](const OperationResult &result) { emit operationFinished(result); });
@@ -49,6 +66,33 @@ void TfrmMain::connectHandlers()
     connect(btnEng, &QPushButton::clicked, this, &TfrmMain::btnEngClick);
     connect(btnGB, &QPushButton::clicked, this, &TfrmMain::btnGBClick);
     connect(btnBIG5, &QPushButton::clicked, this, &TfrmMain::btnBIG5Click);
+}
+
+void TfrmMain::createShortcuts()
+{
+    // A key does what a click on its button does, and nothing while the button is disabled or an
+    // operation holds the window's input. A test on a hidden page brings its page to the front,
+    // where its result appears.
+    const auto bind = [this](const QKeySequence &keys, QPushButton *button, QWidget *page) {
+        auto *shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, [this, button, page] {
+            if (!WindowEnabled() || !button->isEnabled())
+                return;
+            if (page)
+                pcMain->setCurrentWidget(page);
+            button->click();
+        });
+        button->setToolTip(keys.toString(QKeySequence::NativeText));
+    };
+    bind(QKeySequence(Qt::Key_F5), btnScan, nullptr);
+    bind(QKeySequence(Qt::CTRL | Qt::Key_R), btnRefresh, nullptr);
+    bind(QKeySequence(Qt::Key_F6), btnSetData, nullptr);
+    bind(QKeySequence(Qt::Key_F7), btnClear, nullptr);
+    bind(QKeySequence(Qt::Key_F8), btnReader, gbReader);
+    bind(QKeySequence(Qt::Key_F9), btnLoop, gbLoop);
+    bind(QKeySequence(Qt::CTRL | Qt::Key_1), btnEng, nullptr);
+    bind(QKeySequence(Qt::CTRL | Qt::Key_2), btnGB, nullptr);
+    bind(QKeySequence(Qt::CTRL | Qt::Key_3), btnBIG5, nullptr);
 }
 
 void TfrmMain::ApplyCaptions()
@@ -92,6 +136,14 @@ void TfrmMain::closeEvent(QCloseEvent *event)
 {
     FormClose();
     event->accept();
+}
+
+void TfrmMain::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    // A desktop switching between light and dark while the tool runs.
+    if (event->type() == QEvent::PaletteChange && btnGB)
+        applyPictures();
 }
 
 void TfrmMain::FormCreate()

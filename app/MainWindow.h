@@ -84,11 +84,17 @@ public slots:
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void createControls();
     void setTabOrders();
     void connectHandlers();
+    // Keys for the buttons; each presses its button as a click would (see README).
+    void createShortcuts();
+    // The button pictures for the current palette: dark palettes get variants that keep their
+    // contrast.
+    void applyPictures();
     void centreOnScreen();
     void setOperationButtonsEnabled(bool enabled);
     // Runs a handler; an error raised in it ends it there and is shown in the error box, after

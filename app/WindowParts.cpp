@@ -1,6 +1,11 @@
 #include "WindowParts.h"
 
+#include "Pictures.h"
+
+#include <QApplication>
+#include <QPainter>
 #include <QPushButton>
+#include <QStyleOptionTab>
 
 namespace WindowLook {
 
@@ -44,9 +49,9 @@ QString literalCaption(const QString &text)
     return escaped;
 }
 
-QIcon picture(const char *name)
+QIcon picture(const char *name, const QPalette &palette)
 {
-    return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name)));
+    return Picture(QLatin1String(name), palette);
 }
 
 void switchInputMethodOff(QWidget *widget)
@@ -61,7 +66,8 @@ QPushButton *makeButton(QWidget *parent, const char *name, const QRect &geometry
     button->setText(text);
     button->setIcon(icon);
     button->setIconSize(iconSize);
-    button->setAutoDefault(false);
+    // Enter presses the focused button, and only a focused button looks like the default one.
+    button->setAutoDefault(true);
     return button;
 }
 
@@ -72,10 +78,51 @@ QSize FixedRowDelegate::sizeHint(const QStyleOptionViewItem &option, const QMode
     return {QStyledItemDelegate::sizeHint(option, index).width(), m_rowHeight};
 }
 
+CompactTabStyle::CompactTabStyle() : QProxyStyle(QApplication::style()->name()) {}
+
 int CompactTabStyle::pixelMetric(PixelMetric metric, const QStyleOption *option,
                                  const QWidget *widget) const
 {
     if (metric == PM_TabBarTabHSpace)
-        return 10;
+        return 2 * TextMargin;
     return QProxyStyle::pixelMetric(metric, option, widget);
+}
+
+QSize CompactTabStyle::sizeFromContents(ContentsType type, const QStyleOption *option,
+                                        const QSize &contents, const QWidget *widget) const
+{
+    const auto *tab = qstyleoption_cast<const QStyleOptionTab *>(option);
+    if (type != CT_TabBarTab || !tab)
+        return QProxyStyle::sizeFromContents(type, option, contents, widget);
+    const QFontMetrics metrics = widget ? widget->fontMetrics() : option->fontMetrics;
+    const QSize base = QProxyStyle::sizeFromContents(type, option, contents, widget);
+    return {metrics.horizontalAdvance(tab->text) + 2 * TextMargin,
+            qMax(base.height(), metrics.height() + 2 * TextMargin)};
+}
+
+void CompactTabStyle::drawControl(ControlElement element, const QStyleOption *option,
+                                  QPainter *painter, const QWidget *widget) const
+{
+    const auto *tab = qstyleoption_cast<const QStyleOptionTab *>(option);
+    if (element != CE_TabBarTab || !tab) {
+        QProxyStyle::drawControl(element, option, painter, widget);
+        return;
+    }
+    QProxyStyle::drawControl(CE_TabBarTabShape, tab, painter, widget);
+    QRect textRect = tab->rect;
+    // A tab behind the current one sits lower, as the base style draws its shape.
+    if (!(tab->state & State_Selected))
+        textRect.translate(0, QProxyStyle::pixelMetric(PM_TabBarTabShiftVertical, tab, widget));
+    painter->save();
+    if (widget)
+        painter->setFont(widget->font());
+    drawItemText(painter, textRect, Qt::AlignCenter | Qt::TextSingleLine, tab->palette,
+                 tab->state & State_Enabled, tab->text, QPalette::WindowText);
+    painter->restore();
+    if (tab->state & State_HasFocus) {
+        QStyleOptionFocusRect focus;
+        focus.QStyleOption::operator=(*tab);
+        focus.rect = textRect.adjusted(2, 2, -2, -2);
+        QProxyStyle::drawPrimitive(PE_FrameFocusRect, &focus, painter, widget);
+    }
 }

@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QFont>
 #include <QIcon>
+#include <QPalette>
 #include <QProxyStyle>
 #include <QRect>
 #include <QSize>
@@ -32,7 +33,8 @@ void installFontSubstitutes();
 // Buttons and tabs read "&" as an accelerator mark; captions are shown as written.
 [[nodiscard]] QString literalCaption(const QString &text);
 
-[[nodiscard]] QIcon picture(const char *name);
+// A button picture that keeps its contrast under the given palette (see Pictures.h).
+[[nodiscard]] QIcon picture(const char *name, const QPalette &palette);
 void switchInputMethodOff(QWidget *widget);
 
 template <typename T> T *makeControl(QWidget *parent, const char *name, const QRect &geometry)
@@ -64,10 +66,25 @@ private:
     int m_rowHeight = 16;
 };
 
-// Narrow tab padding, so both test pages' captions fit the 193-pixel page control side by side.
+// Sizes and draws the test pages' tabs from the tab bar's own font: narrow padding, so both
+// captions fit the 193-pixel page control side by side, and each caption centred in its whole tab.
+// The base style only draws the tab's shape. A desktop theme's style is often a proxy itself
+// (qt6ct): left to it, the caption is placed with its own wider padding, which never reaches this
+// style, and is clipped at both ends ("eader Tes").
 class CompactTabStyle : public QProxyStyle
 {
 public:
+    // Over a fresh instance of the application's style, so that a style chosen with -style or
+    // QApplication::setStyle() shapes the tabs too.
+    CompactTabStyle();
+
+    static constexpr int TextMargin = 5;
+
     [[nodiscard]] int pixelMetric(PixelMetric metric, const QStyleOption *option,
                                   const QWidget *widget) const override;
+    [[nodiscard]] QSize sizeFromContents(ContentsType type, const QStyleOption *option,
+                                         const QSize &contents,
+                                         const QWidget *widget) const override;
+    void drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
+                     const QWidget *widget) const override;
 };

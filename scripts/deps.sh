@@ -13,6 +13,10 @@ packages=(
     fonts-liberation fonts-wqy-zenhei
     # A virtual display and a screenshot tool for machines without a display.
     xvfb xauth x11-utils imagemagick xdotool
+    # The screen-reader test: a private D-Bus session, the AT-SPI bus and a Python AT-SPI client.
+    dbus-daemon dbus-bin at-spi2-core python3-gi gir1.2-atspi-2.0
+    # A desktop platform theme, to check and picture the window under one.
+    qt6ct
 )
 
 missing=()

@@ -3,7 +3,9 @@
 # window-zh-cn.png, window-zh-tw.png) and after a scan of a simulated module on a loopback address
 # of its own (docs/scan-en.png, scan-zh-cn.png, scan-zh-tw.png). Needs an existing build
 # (BUILD_DIR, default build/), Xvfb, xdotool and ImageMagick; the web page after the scan needs
-# port 80 (root).
+# port 80 (root). With qt6ct installed it also pictures the window under that desktop theme
+# (docs/theme-qt6ct.png) and under its dark colour scheme with the focus on Scan Module
+# (docs/dark-palette.png). THEMES_ONLY=1 takes only these two.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -51,12 +53,16 @@ start_sim() {
     sleep 0.5
 }
 
+# Extra environment for the tool (a platform theme) and keys to press before the picture.
+extra_env=()
+keys_before=()
 shoot() {
     local flag=$1 out=$2 scan_out=${3:-}
     rm -rf "$work/xdg"
     mkdir -p "$work/xdg/KAVRO"
     printf '[General]\nLanguageFlag=%s\n' "$flag" >"$work/xdg/KAVRO/LinkConfig.conf"
-    XDG_CONFIG_DIRS="$work/xdg" XDG_RUNTIME_DIR="$work" "$tool" >"$work/tool.log" 2>&1 &
+    env "${extra_env[@]}" XDG_CONFIG_DIRS="$work/xdg" XDG_RUNTIME_DIR="$work" "$tool" \
+        >"$work/tool.log" 2>&1 &
     tool_pid=$!
     local window=""
     for _ in $(seq 100); do
@@ -68,6 +74,13 @@ shoot() {
     # The browser pane makes Qt recreate the top-level window once, so look for it again.
     sleep 3
     window=$(find_window)
+    # Without a window manager the window is drawn inactive, without focus frames, until it is
+    # given the input focus.
+    [ ${#keys_before[@]} -gt 0 ] && xdotool windowfocus "$window" && sleep 0.5
+    for key in "${keys_before[@]}"; do
+        xdotool key "$key"
+        sleep 0.2
+    done
     import -display ":$display" -window "$window" "$root/docs/$out"
     echo "docs/$out"
     if [ -n "$scan_out" ]; then
@@ -85,6 +98,23 @@ shoot() {
 }
 
 start_sim
-shoot English window-en.png scan-en.png
-shoot ChineseGB window-zh-cn.png scan-zh-cn.png
-shoot ChineseBIG5 window-zh-tw.png scan-zh-tw.png
+if [ -z "${THEMES_ONLY:-}" ]; then
+    shoot English window-en.png scan-en.png
+    shoot ChineseGB window-zh-cn.png scan-zh-cn.png
+    shoot ChineseBIG5 window-zh-tw.png scan-zh-tw.png
+fi
+
+if [ -f /usr/lib/x86_64-linux-gnu/qt6/plugins/platformthemes/libqt6ct.so ]; then
+    mkdir -p "$work/home/qt6ct"
+    extra_env=(QT_QPA_PLATFORMTHEME=qt6ct XDG_CONFIG_HOME="$work/home")
+    shoot English theme-qt6ct.png
+    cat >"$work/home/qt6ct/qt6ct.conf" <<'CONF'
+[Appearance]
+color_scheme_path=/usr/share/qt6ct/colors/darker.conf
+custom_palette=true
+style=Fusion
+CONF
+    # Back from the address field past the browser pane, the loop page's field and the tabs.
+    keys_before=(shift+Tab shift+Tab shift+Tab shift+Tab)
+    shoot English dark-palette.png
+fi

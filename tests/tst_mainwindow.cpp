@@ -15,9 +15,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QSettings>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -238,6 +240,8 @@ private slots:
 
     void inputIsBlockedWhileAnOperationRuns()
     {
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
         connectLink();
         SimFaults silent;
         silent.silent = true;
@@ -252,11 +256,13 @@ private slots:
             // Painting goes on, and the controls keep their normal look.
             QVERIFY(button("btnRefresh")->isEnabled());
             QTest::mouseClick(button("btnRefresh"), Qt::LeftButton);
+            QTest::keyClick(m_window->findChild<QWidget *>("edIP"), Qt::Key_F5);
         });
         click("btnSetData");
         QVERIFY(!enabledDuring);
         QVERIFY(hourglassDuring);
         QCOMPARE(clicksDuring, 0);
+        QCOMPARE(m_results.size(), 1); // no scan from F5 either
         QCOMPARE(text("pnMsg"), QStringLiteral("Set Data Error"));
         QVERIFY(m_window->WindowEnabled());
         QVERIFY(!QApplication::overrideCursor());
@@ -306,6 +312,74 @@ private slots:
         QTest::keyClick(ip, Qt::Key_Return);
         QVERIFY(m_window->isVisible());
         QCOMPARE(text("pnMsg"), QStringLiteral("Error!"));
+    }
+
+    void keys_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("scanCaption");
+        QTest::addColumn<int>("beeps");
+
+        const QString english = QStringLiteral("Scan Module");
+        const QString simplified = QString::fromUtf8(u8"扫描模组");
+        const QString traditional = QString::fromUtf8(u8"掃描模組");
+        // Without a focus named, the keys go to the address field, where the window starts.
+        auto row = [](const char *name, const char *focus, const QKeySequence &keys, bool connected,
+                      const char *status, const char *page, const QString &scanCaption, int beeps) {
+            QTest::newRow(name) << QString::fromLatin1(focus) << keys << connected
+                                << QString::fromLatin1(status) << QString::fromLatin1(page)
+                                << scanCaption << beeps;
+        };
+        row("F5 scans", "", Qt::Key_F5, false, "Ok.", "gbLoop", english, 1);
+        row("F6 sets data", "", Qt::Key_F6, true, "Set Data Ok", "gbLoop", english, 1);
+        row("F7 clears", "", Qt::Key_F7, true, "Set Data Ok", "gbLoop", english, 1);
+        row("F8 reader test, on its page", "", Qt::Key_F8, true, "Reader Card Ok", "gbReader",
+            english, 1);
+        row("F9 loop test", "", Qt::Key_F9, true, "Loop Test Ok", "gbLoop", english, 1);
+        row("F6 with its button disabled", "", Qt::Key_F6, false, "Start Scan Module", "gbLoop",
+            english, 0);
+        row("Ctrl+R refreshes the page", "", Qt::CTRL | Qt::Key_R, false, "Start Scan Module",
+            "gbLoop", english, 1);
+        row("Ctrl+3 Traditional Chinese", "", Qt::CTRL | Qt::Key_3, false, "Start Scan Module",
+            "gbLoop", traditional, 0);
+        row("Enter on the focused button", "btnLoop", Qt::Key_Return, true, "Loop Test Ok",
+            "gbLoop", english, 1);
+        row("Enter on a focused language button", "btnBIG5", Qt::Key_Enter, false,
+            "Start Scan Module", "gbLoop", traditional, 0);
+        row("Space on the focused button", "btnGB", Qt::Key_Space, false, "Start Scan Module",
+            "gbLoop", simplified, 0);
+    }
+
+    void keys()
+    {
+        QFETCH(QString, focus);
+        QFETCH(QKeySequence, keys);
+        QFETCH(bool, connected);
+        QFETCH(QString, status);
+        QFETCH(QString, page);
+        QFETCH(QString, scanCaption);
+        QFETCH(int, beeps);
+
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        if (connected)
+            connectLink();
+        QWidget *target = focus.isEmpty() ? m_window->findChild<QWidget *>("edIP")
+                                          : button(focus.toLatin1().constData());
+        target->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), target);
+        QTest::keySequence(target, keys);
+        if (status == "Start Scan Module" && connected)
+            status = QStringLiteral("Connect Ok.");
+        QCOMPARE(text("pnMsg"), status);
+        QCOMPARE(m_window->findChild<QTabWidget *>("pcMain")->currentWidget()->objectName(), page);
+        QCOMPARE(button("btnScan")->text(), scanCaption);
+        QCOMPARE(m_beeper.beeps().size(), beeps);
+        QCOMPARE(m_results.size(), beeps);
     }
 
     void badAddresses_data()
@@ -388,6 +462,27 @@ private slots:
         QVERIFY(!m_window->link().ConnectedFlag());
         QCOMPARE(text("pnMsg"), QStringLiteral("Disconnect."));
         QTRY_VERIFY(!m_sim->hasClient());
+    }
+
+    void screenReaderHearsTheScan()
+    {
+        // Only on an accessibility bus (the tst_mainwindow_atspi entry, tests/atspi/run-atspi.sh):
+        // the checker reads the window over AT-SPI as a screen reader does, presses Scan Module by
+        // its accessible action and listens for the names the window announces.
+        const QString checker = qEnvironmentVariable("VELQA_ATSPI_CHECKER");
+        if (checker.isEmpty())
+            QSKIP("needs an AT-SPI bus: run through tests/atspi/run-atspi.sh");
+        QProcess reader;
+        reader.start(QStringLiteral("/usr/bin/python3"),
+                     {checker, QString::number(QCoreApplication::applicationPid()),
+                      QStringLiteral("--scan")});
+        QVERIFY(reader.waitForStarted());
+        QSignalSpy finished(&reader, &QProcess::finished);
+        QVERIFY(finished.wait(120000));
+        const QByteArray report = reader.readAllStandardOutput();
+        qInfo().noquote() << report;
+        QVERIFY2(reader.exitCode() == 0, (report + reader.readAllStandardError()).constData());
+        QCOMPARE(text("pnMsg"), QStringLiteral("Ok."));
     }
 
     void closeRequestDuringAnOperation()

@@ -5,12 +5,15 @@
 #include "MessageCatalogue.h"
 #include "WebTestSupport.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSvgRenderer>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QWebEngineView>
 #include <QtTest>
@@ -37,7 +40,13 @@ private slots:
     void window();
     void tabOrder();
     void testPages();
+    void tabCaptionsFit_data();
+    void tabCaptionsFit();
     void indicator();
+    void accessible_data();
+    void accessible();
+    void picturesInPalette_data();
+    void picturesInPalette();
     void panelColours();
     void listRowsAre16Pixels();
     void pictures_data();
@@ -232,8 +241,13 @@ void TestMainWindowLayout::window()
     QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
     QCOMPARE(m_window->windowTitle(), QStringLiteral("KAVRO VELQA Module Config V3.20-01"));
     QVERIFY(!m_window->windowIcon().isNull());
-    QVERIFY(control<QPushButton>("btnExit")->isDefault());
-    QVERIFY(control<QPushButton>("btnScan")->isDefault());
+    // No button is drawn as the default one until it has the focus; then Enter presses it.
+    for (const auto *button : m_window->findChildren<QPushButton *>()) {
+        if (button->isVisibleTo(m_window.get())) {
+            QVERIFY2(!button->isDefault(), qPrintable(button->objectName()));
+            QVERIFY2(button->autoDefault(), qPrintable(button->objectName()));
+        }
+    }
     QTRY_COMPARE_WITH_TIMEOUT(QApplication::focusWidget(), control<QWidget>("edIP"), 10000);
 }
 
@@ -275,6 +289,67 @@ void TestMainWindowLayout::testPages()
     QVERIFY(pages->widget(1)->rect().contains(control<QWidget>("btnLoop")->geometry()));
 }
 
+void TestMainWindowLayout::tabCaptionsFit_data()
+{
+    QTest::addColumn<QString>("style");
+    QTest::addColumn<QString>("language");
+
+    // An empty style keeps the application's own: under QT_QPA_PLATFORMTHEME=qt6ct (the
+    // tst_mainwindow_layout_qt6ct entry) that is the desktop theme's style, a proxy of its own.
+    QTest::newRow("own style") << ""
+                               << "btnEng";
+    QTest::newRow("Fusion") << "Fusion"
+                            << "btnEng";
+    QTest::newRow("Windows") << "Windows"
+                             << "btnEng";
+    QTest::newRow("Windows, Traditional Chinese") << "Windows"
+                                                  << "btnBIG5";
+}
+
+void TestMainWindowLayout::tabCaptionsFit()
+{
+    QFETCH(QString, style);
+    QFETCH(QString, language);
+
+    const QString before = QApplication::style()->name();
+    if (!style.isEmpty())
+        QApplication::setStyle(style);
+    const auto restore = qScopeGuard([&] {
+        if (!style.isEmpty())
+            QApplication::setStyle(before);
+    });
+    qInfo() << "style" << QApplication::style()->name();
+    QVERIFY(shownWindow());
+    QTest::mouseClick(control<QPushButton>(language.toLatin1().constData()), Qt::LeftButton);
+    auto *pages = control<QTabWidget>("pcMain");
+    QTabBar *bar = pages->tabBar();
+    QVERIFY(bar->tabRect(1).right() < pages->width());
+    const QImage shot = bar->grab().toImage();
+    for (int i = 0; i < bar->count(); ++i) {
+        // The caption's ink must span nearly its whole advance: a clipped caption loses a
+        // character's width or more at its ends.
+        const QRect tab = bar->tabRect(i).adjusted(3, 3, -3, -3);
+        const int advance = bar->fontMetrics().horizontalAdvance(bar->tabText(i));
+        QVERIFY2(tab.width() + 6 >= advance, qPrintable(bar->tabText(i)));
+        int first = -1;
+        int last = -1;
+        for (int x = tab.left(); x <= tab.right(); ++x) {
+            for (int y = tab.top(); y <= tab.bottom(); ++y) {
+                if (qGray(shot.pixel(x, y)) < 96) {
+                    first = first < 0 ? x : first;
+                    last = x;
+                    break;
+                }
+            }
+        }
+        QVERIFY2(first >= 0 && last - first + 1 >= advance - 4,
+                 qPrintable(QStringLiteral("%1: ink %2 of %3 pixels")
+                                .arg(bar->tabText(i))
+                                .arg(last - first + 1)
+                                .arg(advance)));
+    }
+}
+
 void TestMainWindowLayout::indicator()
 {
     QVERIFY(shownWindow());
@@ -290,6 +365,124 @@ void TestMainWindowLayout::indicator()
     QCOMPARE(lamp->brushColour(), QColor(255, 255, 0));
     shot = lamp->grab().toImage();
     QCOMPARE(QColor(shot.pixel(shot.rect().center())), QColor(255, 255, 0));
+
+    // In words: red at start is not yet a failure; red after an outcome is.
+    QCOMPARE(lamp->meaning(), QStringLiteral("Status lamp: yellow, ok"));
+    lamp->setColour(IndicatorColour::Red);
+    QCOMPARE(lamp->meaning(), QStringLiteral("Status lamp: red, error"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(lamp)->text(QAccessible::Name), lamp->meaning());
+}
+
+void TestMainWindowLayout::accessible_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("role");
+    QTest::addColumn<QString>("accessibleName");
+
+    auto row = [](const char *name, QAccessible::Role role, const QString &accessibleName) {
+        QTest::newRow(name) << QString::fromLatin1(name) << int(role) << accessibleName;
+    };
+    row("frmMain", QAccessible::Window, "KAVRO VELQA Module Config V3.20-01");
+    row("edIP", QAccessible::EditableText, "VELQA IP");
+    row("btnGB", QAccessible::Button, QString::fromUtf8(u8"简体中文"));
+    row("btnBIG5", QAccessible::Button, QString::fromUtf8(u8"繁體中文"));
+    row("btnScan", QAccessible::Button, "Scan Module");
+    row("pnMsg", QAccessible::StatusBar, "Start Scan Module");
+    row("shComm", QAccessible::Graphic, "Status lamp: red, not yet ok");
+    row("pnSerial", QAccessible::StaticText, "S/N : ________");
+    row("pnVersion", QAccessible::StaticText, "VER : __.__-__");
+    row("pnKAVRO", QAccessible::StaticText, "KAVRO Technology Corp.   www.example.com");
+    row("pnWeb", QAccessible::Pane, "Module web page");
+    row("lstData", QAccessible::List, "Data slots");
+    row("edCardID", QAccessible::EditableText, "Card number");
+    row("edLoop", QAccessible::EditableText, "Loop reply");
+}
+
+void TestMainWindowLayout::accessible()
+{
+    QFETCH(QString, name);
+    QFETCH(int, role);
+    QFETCH(QString, accessibleName);
+
+    QVERIFY(shownWindow());
+    QObject *object =
+        name == QLatin1String("frmMain") ? m_window.get() : m_window->findChild<QWidget *>(name);
+    QAccessibleInterface *face = QAccessible::queryAccessibleInterface(object);
+    QVERIFY(face);
+    QCOMPARE(int(face->role()), role);
+    QCOMPARE(face->text(QAccessible::Name), accessibleName);
+    // A painted panel's name follows its text.
+    if (auto *panel = qobject_cast<BevelPanel *>(object);
+        panel && panel->accessibleName().isEmpty()) {
+        panel->setText(QStringLiteral("Connect Ok."));
+        QCOMPARE(face->text(QAccessible::Name), QStringLiteral("Connect Ok."));
+    }
+}
+
+// WCAG contrast ratio of two colours.
+static double contrast(QRgb a, QRgb b)
+{
+    const auto luminance = [](QRgb c) {
+        const auto channel = [](int v) {
+            const double s = v / 255.0;
+            return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+void TestMainWindowLayout::picturesInPalette_data()
+{
+    QTest::addColumn<bool>("dark");
+    QTest::addColumn<QString>("button");
+    for (const char *button : {"btnGB", "btnBIG5", "btnRefresh"}) {
+        QTest::addRow("light, %s", button) << false << QString::fromLatin1(button);
+        QTest::addRow("dark, %s", button) << true << QString::fromLatin1(button);
+    }
+}
+
+void TestMainWindowLayout::picturesInPalette()
+{
+    QFETCH(bool, dark);
+    QFETCH(QString, button);
+
+    const QPalette before = QApplication::palette();
+    const auto restore = qScopeGuard([&] { QApplication::setPalette(before); });
+    if (dark) {
+        // The colours of a dark desktop scheme (qt6ct's "darker").
+        QPalette night(QColor(0x42, 0x42, 0x45), QColor(0x22, 0x20, 0x20));
+        for (auto role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+            night.setColor(role, Qt::white);
+        QApplication::setPalette(night);
+    }
+    QVERIFY(shownWindow());
+    auto *target = control<QPushButton>(button.toLatin1().constData());
+    // The picture where the button draws it, measured against what lies right behind it: the
+    // colour most of the picture's box shows, and the picture's strongest colour.
+    const QImage shot = target->grab().toImage();
+    QRect box(QPoint(), target->iconSize());
+    box.moveCenter(target->rect().center());
+    if (!target->text().isEmpty())
+        box.moveLeft(target->rect().center().x() -
+                     target->fontMetrics().horizontalAdvance(target->text()) / 2 - box.width() - 2);
+    QHash<QRgb, int> counts;
+    for (int y = box.top(); y <= box.bottom(); ++y) {
+        for (int x = box.left(); x <= box.right(); ++x)
+            ++counts[shot.pixel(x, y)];
+    }
+    QRgb ground = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        if (it.value() > counts.value(ground))
+            ground = it.key();
+    }
+    double best = 1.0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        best = std::max(best, contrast(it.key(), ground));
+    qInfo("%s: contrast %.2f:1 against #%06x", qPrintable(button), best, ground & 0xffffff);
+    QVERIFY2(best >= 4.5, qPrintable(QString::number(best)));
 }
 
 void TestMainWindowLayout::panelColours()
@@ -333,6 +526,10 @@ void TestMainWindowLayout::pictures_data()
     QTest::newRow("door-disabled") << "door-disabled" << QSize(18, 18);
     QTest::newRow("simplified") << "simplified" << QSize(34, 16);
     QTest::newRow("traditional") << "traditional" << QSize(34, 16);
+    // Variants for dark palettes.
+    QTest::newRow("dark/simplified") << "dark/simplified" << QSize(34, 16);
+    QTest::newRow("dark/traditional") << "dark/traditional" << QSize(34, 16);
+    QTest::newRow("dark/arrows") << "dark/arrows" << QSize(16, 16);
 }
 
 void TestMainWindowLayout::pictures()
