@@ -143,8 +143,8 @@ static std::unique_ptr<Journal> openJournal(Console &console, const QString &giv
     QObject::connect(
         journal.get(), &Journal::problem, journal.get(),
         [&console](const QString &message) {
-            console.writeErr(
-                QStringLiteral("velqa-cli: %1\n").arg(EscapedText(message, MaxJournalNote)));
+            console.writeErr(QStringLiteral("velqa-cli: %1\n")
+                                 .arg(EscapedText(message.simplified(), MaxJournalNote)));
         },
         Qt::DirectConnection);
     JournalOptions options;
