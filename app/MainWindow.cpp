@@ -5,6 +5,7 @@
 #include "InputBlocker.h"
 #include "Language.h"
 #include "MessageCatalogue.h"
+#include "WindowJournal.h"
 #include "WindowParts.h"
 
 #include <QAccessibleWidget>
@@ -49,6 +50,7 @@ TfrmMain::TfrmMain(QWidget *parent)
     m_inputBlocker = new WindowInputBlocker(this);
     m_ops.setFinished([this](const OperationResult &result) { emit operationFinished(result); });
     FormCreate();
+    openJournal();
 }
 
 TfrmMain::~TfrmMain() = default;
@@ -161,6 +163,7 @@ void TfrmMain::FormClose()
     // The disconnect event shows "Disconnect." before the window goes.
     if (m_link.ConnectedFlag())
         m_link.CloseLink();
+    flushJournal();
 }
 
 void TfrmMain::btnEngClick()

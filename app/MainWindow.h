@@ -17,6 +17,7 @@ class QPushButton;
 class QTabWidget;
 class QWebEngineView;
 class WindowInputBlocker;
+class WindowJournal;
 
 // The tool's one window: a fixed 758 x 546 client area holding every control at its place. It
 // owns the module link and shows what the link and the module operations report; every
@@ -100,6 +101,9 @@ private:
     // Runs a handler; an error raised in it ends it there and is shown in the error box, after
     // which the window takes input again and the cursor is restored.
     template <typename Handler> void guarded(Handler handler);
+    // The journal of the window's operations (WindowJournal.cpp).
+    void openJournal();
+    void flushJournal();
 
     QLabel *lblRemote = nullptr;
     QLineEdit *edIP = nullptr;
@@ -133,4 +137,5 @@ private:
     WindowInputBlocker *m_inputBlocker = nullptr;
     bool m_busyCursor = false;
     bool m_shown = false;
+    std::unique_ptr<WindowJournal> m_journal;
 };

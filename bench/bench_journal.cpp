@@ -1,8 +1,11 @@
 // How fast the journal takes records: records per second into SQLite and PostgreSQL (a server
-// this program starts on loopback), and the time an operation's own thread spends handing a
-// record over. Usage: bench_journal [records]
+// this program starts on loopback), the time an operation's own thread spends handing a record
+// over, and what a window operation costs its thread: the record made from the operation's
+// result and handed over, as the window does when an operation ends; and opening the journal,
+// as the window does when it is made. Usage: bench_journal [records]
 #include "Journal.h"
 #include "JournalStore.h"
+#include "OperationRecord.h"
 #include "PostgresTestSupport.h"
 
 #include <QCoreApplication>
@@ -34,6 +37,62 @@ static double percentile(QList<qint64> values, double p)
         return 0;
     std::sort(values.begin(), values.end());
     return double(values[qMin(values.size() - 1, qsizetype(p * double(values.size())))]);
+}
+
+// A window's scan as the operation hands it on: serial, version and eight slots.
+static OperationResult scanResult(int n)
+{
+    OperationResult result;
+    result.operation = Operation::Scan;
+    result.address = QStringLiteral("127.0.0.1");
+    result.outcome = Outcome::Success;
+    result.status = QStringLiteral("Ok.");
+    result.serial = QByteArray("VQ") + QByteArray::number(240000 + n);
+    result.version = QByteArray("03.21-01");
+    for (int slot = 1; slot <= 8; ++slot)
+        result.slotsRead.append({slot, QByteArray(32, char('0' + slot))});
+    result.started = QDateTime::currentDateTimeUtc();
+    result.durationMs = 2700;
+    return result;
+}
+
+// The window's thread per operation: RecordFromResult and record(), one operation at a time
+// (the writer idle when the next one ends, as with a technician's button presses); and the
+// journal's open() when the window is made.
+static void measureWindow(const char *name, const QString &url, const QString &outbox)
+{
+    QList<qint64> openNs;
+    for (int n = 0; n < 20; ++n) {
+        Journal journal;
+        QElapsedTimer call;
+        call.start();
+        journal.open({url, outbox});
+        openNs << call.nsecsElapsed();
+        journal.waitForIdle(60000);
+    }
+    Journal journal;
+    journal.open({url, outbox});
+    journal.waitForIdle(60000);
+    const int operations = 1000;
+    QList<qint64> threadNs;
+    for (int n = 0; n < operations; ++n) {
+        const OperationResult result = scanResult(n);
+        QElapsedTimer call;
+        call.start();
+        journal.record(RecordFromResult(result, QString::fromLatin1(JournalWords::SourceWindow)));
+        threadNs << call.nsecsElapsed();
+        journal.waitForIdle(60000);
+    }
+    std::printf("%-10s window   %d scans recorded: the operation's thread spends median %.1f us, "
+                "p99 %.1f us, max %.1f us (goal: under 1 ms)\n",
+                name, operations, percentile(threadNs, 0.5) / 1e3, percentile(threadNs, 0.99) / 1e3,
+                percentile(threadNs, 1.0) / 1e3);
+    std::printf("           opening the journal as the window is made: median %.1f us, max %.1f "
+                "us\n",
+                percentile(openNs, 0.5) / 1e3, percentile(openNs, 1.0) / 1e3);
+    if (journal.counts().written != operations)
+        std::printf("           written %lld of %d: %s\n", journal.counts().written, operations,
+                    qPrintable(journal.lastError()));
 }
 
 static void measure(const char *name, const QString &url, const QString &outbox, int records)
@@ -99,6 +158,8 @@ int main(int argc, char *argv[])
 
     measure("sqlite", QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("j.sqlite")), outbox,
             records);
+    measureWindow("sqlite", QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("w.sqlite")),
+                  outbox);
 
     if (!PostgresTestServer::available()) {
         std::printf("postgresql: skipped, no server programs in %s\n",
@@ -112,6 +173,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     measure("postgresql", server.createDatabase(QStringLiteral("bench")), outbox, records);
+    measureWindow("postgresql", server.createDatabase(QStringLiteral("window")), outbox);
 
     // The server away: records go to the outbox, and the caller's thread still only hands over.
     server.stop();

@@ -3,6 +3,7 @@
 // spends meanwhile. The simulator runs as its own process, so only the tool's time is counted.
 
 #include "Beeper.h"
+#include "BenchJournal.h"
 #include "ErrorBox.h"
 #include "MainWindow.h"
 #include "MessageCatalogue.h"
@@ -45,6 +46,7 @@ int main(int argc, char **argv)
 
     QTemporaryDir store;
     QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, store.path());
+    KeepJournalIn(store.path());
     RecordingBeeper silentBeeper;
     setBeeper(&silentBeeper);
     RecordingPresenter presenter;

@@ -3,6 +3,7 @@
 // each press and prints counts per fault and outcome and the resident memory at press 100 and
 // at the end. Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 
+#include "BenchJournal.h"
 #include "MessageCatalogue.h"
 #include "SoakHarness.h"
 #include "WebPane.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -21,6 +23,8 @@ int main(int argc, char *argv[])
     PrepareWebEngine();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
+    const QTemporaryDir scratch;
+    KeepJournalIn(scratch.path());
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Fault soak of the tool's window."));

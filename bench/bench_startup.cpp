@@ -3,6 +3,7 @@
 // one scan of a simulated module on a loopback address. Runs on whatever platform Qt picks
 // (QT_QPA_PLATFORM, a DISPLAY such as Xvfb's); bench_startup.sh runs it under both.
 
+#include "BenchJournal.h"
 #include "ErrorBox.h"
 #include "MainWindow.h"
 #include "MessageCatalogue.h"
@@ -137,6 +138,7 @@ int main(int argc, char *argv[])
     // The language is read from a scratch settings folder, never the machine's own.
     QTemporaryDir store;
     QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, store.path());
+    KeepJournalIn(store.path());
     RecordingPresenter presenter;
     setErrorPresenter(&presenter);
 

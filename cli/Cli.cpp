@@ -2,9 +2,11 @@
 
 #include "Console.h"
 #include "HostResolver.h"
+#include "Journal.h"
 #include "JournalCommands.h"
 #include "ModuleJob.h"
 #include "ModuleRunner.h"
+#include "OperationRecord.h"
 #include "Report.h"
 #include "Targets.h"
 
@@ -14,6 +16,7 @@
 #include <QFile>
 #include <QHash>
 
+#include <memory>
 #include <optional>
 
 static const char kDescription[] =
@@ -50,6 +53,12 @@ static const char kDescription[] =
     "it is a terminal. The table and the trace show control characters as escapes (\\x1b)\n"
     "and cut long fields with \"\u2026\"; JSON keeps every character, a field cut at 4096\n"
     "characters with its full length under \"truncated\".\n"
+    "\n"
+    "Journal: every scan and operation is recorded, as the window records its own (velqa-cli\n"
+    "history shows them): in --journal URL, else VELQA_JOURNAL, else the station's JournalUrl\n"
+    "setting, else the SQLite file in the user's data folder. --no-journal or\n"
+    "VELQA_JOURNAL=off records nothing. A journal that cannot be used is named in one line on\n"
+    "standard error and changes no exit code. Discover records nothing.\n"
     "\n"
     "Exit codes:\n"
     "  0  every module succeeded (discover: at least one module found)\n"
@@ -122,6 +131,28 @@ static int jobsAllowed(Console &console, int wanted)
     return allowed;
 }
 
+// The run's journal, opened before the modules are run; none when it is turned off or the
+// command runs no operation. Its troubles go to the error stream as they happen, one line each,
+// from the writer's thread (the console takes lines from any thread).
+static std::unique_ptr<Journal> openJournal(Console &console, const QString &givenUrl)
+{
+    const JournalChoice choice = ChooseJournal(givenUrl);
+    if (IsJournalOff(choice.url))
+        return nullptr;
+    auto journal = std::make_unique<Journal>();
+    QObject::connect(
+        journal.get(), &Journal::problem, journal.get(),
+        [&console](const QString &message) {
+            console.writeErr(QStringLiteral("velqa-cli: %1\n")
+                                 .arg(EscapedText(message.simplified(), MaxJournalNote)));
+        },
+        Qt::DirectConnection);
+    JournalOptions options;
+    options.url = choice.url;
+    journal->open(options);
+    return journal;
+}
+
 int RunCli(const QStringList &arguments, Console &console, HostResolver *resolver)
 {
     if (const std::optional<int> code = RunJournalCommand(arguments, console))
@@ -162,10 +193,13 @@ int RunCli(const QStringList &arguments, Console &console, HostResolver *resolve
                                               QStringLiteral("Draw no progress bar."));
     const QCommandLineOption journalOption(
         QStringLiteral("journal"),
-        QStringLiteral("Keep the journal in URL: sqlite:PATH or postgresql://user@host:port/db."),
+        QStringLiteral("Keep the journal in URL: sqlite:PATH or postgresql://user@host:port/db "
+                       "(off: none)."),
         QStringLiteral("URL"));
+    const QCommandLineOption noJournalOption(QStringLiteral("no-journal"),
+                                             QStringLiteral("Record nothing in the journal."));
     parser.addOptions({helpOption, fileOption, jobsOption, jsonOption, junitOption, traceOption,
-                       slotsOption, portOption, noProgressOption, journalOption});
+                       slotsOption, portOption, noProgressOption, journalOption, noJournalOption});
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("scan, set-test-data, clear, reader-test, "
                                                 "loop-test or discover."));
@@ -238,6 +272,18 @@ int RunCli(const QStringList &arguments, Console &console, HostResolver *resolve
             console.writeErr(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
         };
     }
+    std::unique_ptr<Journal> journal;
+    if (!parser.isSet(noJournalOption) && CommandFor(*command).operation)
+        journal = openJournal(console, parser.value(journalOption));
+    if (journal) {
+        // From the module threads: a record is made and handed to the journal's own thread.
+        options.finished = [&store = *journal, &shownAs](const OperationResult &result) {
+            JournalRecord record =
+                RecordFromResult(result, QString::fromLatin1(JournalWords::SourceCli));
+            record.address = shownAs.value(result.address, result.address);
+            store.record(record);
+        };
+    }
     std::function<void(int)> progress;
     if (!parser.isSet(noProgressOption) && console.errIsTerminal()) {
         const int total = int(hosts.size());
@@ -264,6 +310,9 @@ int RunCli(const QStringList &arguments, Console &console, HostResolver *resolve
             junitFailure = junit->errorString();
         junit->close();
     }
+    // What is still queued is written now, within the journal's bounded wait.
+    if (journal)
+        journal->close();
     // Whoever reads the report must not take a part of it, or none, for the whole.
     bool written = true;
     const auto unwritten = [&console, &written](const QString &what, const QString &why) {

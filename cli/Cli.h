@@ -19,3 +19,5 @@ inline constexpr int DefaultJobs = 128;
 inline constexpr int MaxJobs = 1024;
 // Merged targets are named on the error stream for this many modules at most.
 inline constexpr int MaxMergeNotes = 10;
+// A journal's trouble is said in one line of at most this many characters.
+inline constexpr int MaxJournalNote = 1000;

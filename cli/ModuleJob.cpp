@@ -156,6 +156,8 @@ ModuleResult RunModuleJob(const QString &address, const JobOptions &options)
     } else {
         ModuleOperations operations(link);
         operations.setWebPageStep(false);
+        if (options.finished)
+            operations.setFinished(options.finished);
         const OperationResult scan =
             operations.Run(entry.scanFirst ? Operation::Scan : *entry.operation, address);
         OperationResult last = scan;

@@ -70,6 +70,9 @@ struct JobOptions
     quint16 port = ModuleLink::ModulePort;
     // Called from the job's thread for every send and read on its link, when set.
     std::function<void(const QString &address, ModuleLink::WireDirection, const QByteArray &)> wire;
+    // Called from the job's thread with the result of each operation as it ends: the scan and
+    // the operation after it. Discover runs no operation and calls it never.
+    std::function<void(const OperationResult &)> finished;
 };
 
 // Runs one module's command on the calling thread, which must have an event dispatcher (the main

@@ -11,6 +11,9 @@ function(velqa_add_test name)
     target_link_libraries(${name} PRIVATE Qt6::Test ${ARG_LIBS})
     target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
     add_test(NAME ${name} COMMAND ${name})
-    set(env "QT_QPA_PLATFORM=offscreen" "QT_LOGGING_RULES=qt.qpa.*=false")
+    # Each test program keeps its own journal in the build folder, never in the user's data
+    # folder; tests of the journal itself choose theirs.
+    set(env "QT_QPA_PLATFORM=offscreen" "QT_LOGGING_RULES=qt.qpa.*=false"
+        "VELQA_JOURNAL=sqlite:${CMAKE_CURRENT_BINARY_DIR}/journal-${name}.sqlite")
     set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${env}")
 endfunction()

@@ -28,6 +28,11 @@ JournalChoice ChooseJournal(const QString &explicitUrl)
     return {DefaultJournalUrl(), QStringLiteral("default")};
 }
 
+bool IsJournalOff(const QString &url)
+{
+    return url.trimmed().compare(QLatin1String(JournalOff), Qt::CaseInsensitive) == 0;
+}
+
 QString JournalDataFolder()
 {
     // Not the application's own folder: the window and velqa-cli keep one journal together.

@@ -17,6 +17,10 @@ struct JournalChoice
 
 inline constexpr char JournalEnvironment[] = "VELQA_JOURNAL";
 inline constexpr char JournalSettingKey[] = "JournalUrl";
+// The journal URL that keeps no journal at all ("VELQA_JOURNAL=off").
+inline constexpr char JournalOff[] = "off";
+
+[[nodiscard]] bool IsJournalOff(const QString &url);
 
 // The first of: the URL given on the command line, VELQA_JOURNAL, the per-machine setting, the
 // SQLite file in the user's data folder.

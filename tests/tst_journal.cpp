@@ -3,6 +3,7 @@
 #include "JournalHistory.h"
 #include "JournalStore.h"
 #include "PostgresTestSupport.h"
+#include "simfleet.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -59,6 +60,8 @@ private slots:
     void choice();
     void cli_data();
     void cli();
+    void cliRun_data();
+    void cliRun();
 
 private:
     // The journal URL of a fresh store of the given kind; skips the PostgreSQL rows only when
@@ -78,6 +81,8 @@ void TestJournal::initTestCase()
     QVERIFY(m_dir.isValid());
     QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, m_settings.path());
     QStandardPaths::setTestModeEnabled(true);
+    // The outbox of a command-line run is in the user's data folder: this run's own.
+    qputenv("HOME", QFile::encodeName(m_dir.path()));
     qunsetenv(JournalEnvironment);
     if (!PostgresTestServer::available()) {
         m_postgresMissing = QStringLiteral("PostgreSQL server programs not found in %1 (package "
@@ -509,6 +514,92 @@ void TestJournal::cli()
     const CliRun run = runCli(arguments);
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY2((run.out + run.err).contains(output), qPrintable(run.out + run.err));
+}
+
+void TestJournal::cliRun_data()
+{
+    QTest::addColumn<QString>("store");
+    QTest::addColumn<QStringList>("options"); // "URL": the fresh journal
+    QTest::addColumn<QString>("environment");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<QString>("message");
+
+    const QStringList given{"--journal", "URL"};
+    QTest::newRow("sqlite") << "sqlite" << given << QString() << 4 << QString();
+    QTest::newRow("postgresql") << "postgresql" << given << QString() << 4 << QString();
+    QTest::newRow("from VELQA_JOURNAL") << "sqlite" << QStringList{} << "URL" << 4 << QString();
+    QTest::newRow("postgresql away, then sync")
+        << "postgresql away" << given << QString() << 4 << "does not answer";
+    QTest::newRow("cannot be opened")
+        << "sqlite" << QStringList{"--journal", "sqlite:/proc/velqa/j.sqlite"} << QString() << 0
+        << "The journal cannot be opened";
+    QTest::newRow("--no-journal") << "sqlite" << QStringList{"--no-journal"} << "URL" << 0
+                                  << QString();
+    QTest::newRow("VELQA_JOURNAL=off") << "sqlite" << QStringList{} << "off" << 0 << QString();
+}
+
+// A run of two modules records each one's scan and test; a journal that cannot be had costs one
+// line on the error stream and changes no outcome or exit code; records for an absent server
+// wait and reach it once, through sync.
+void TestJournal::cliRun()
+{
+    QFETCH(QString, store);
+    QFETCH(QStringList, options);
+    QFETCH(QString, environment);
+    QFETCH(int, records);
+    QFETCH(QString, message);
+    const bool away = store == QLatin1String("postgresql away");
+    const QString kind = away ? QStringLiteral("postgresql") : store;
+    FRESH_URL(url, kind);
+    options.replaceInStrings(QStringLiteral("URL"), url);
+    environment.replace(QStringLiteral("URL"), url);
+    SimFleet fleet;
+    QVERIFY2(fleet.listen(QHostAddress(QStringLiteral("127.0.16.1")), 2),
+             qPrintable(fleet.errorString()));
+    if (away)
+        QVERIFY(m_postgres->stop());
+    if (!environment.isEmpty())
+        qputenv(JournalEnvironment, environment.toUtf8());
+    const CliRun run =
+        runCli(QStringList{"reader-test", "127.0.16.1-2", "--port", QString::number(fleet.port())} +
+               options);
+    qunsetenv(JournalEnvironment);
+    if (away)
+        QVERIFY(m_postgres->start());
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.contains("2 modules: 2 succeeded"), qPrintable(run.out));
+    if (message.isEmpty()) {
+        QCOMPARE(run.err, QString());
+    } else {
+        QVERIFY2(run.err.startsWith("velqa-cli: ") && run.err.contains(message),
+                 qPrintable(run.err));
+        QCOMPARE(run.err.count('\n'), 1);
+    }
+    if (away) {
+        QVERIFY2(runCli({"sync", "--journal", url}).out.startsWith("4 records sent"),
+                 qPrintable(url));
+        QVERIFY(runCli({"sync", "--journal", url}).out.startsWith("0 records sent"));
+    }
+
+    const CliRun history = runCli({"history", "--json", "--journal", url});
+    QCOMPARE(history.exitCode, 0);
+    const QJsonArray array = QJsonDocument::fromJson(history.out.toUtf8()).array();
+    QCOMPARE(array.size(), records);
+    QMap<QString, QStringList> operations;
+    for (const QJsonValue &r : array) {
+        const QString address = r["address"].toString();
+        operations[address] << r["operation"].toString();
+        QCOMPARE(r["source"].toString(), QStringLiteral("cli"));
+        QCOMPARE(r["outcome"].toString(), QStringLiteral("success"));
+        if (r["operation"] == QStringLiteral("scan")) {
+            QCOMPARE(r["serial"].toString().toLatin1(), SimFleet::serialFor(QHostAddress(address)));
+            QCOMPARE(r["slots"].toArray().size(), 8);
+        } else {
+            QCOMPARE(r["card"].toString(), QStringLiteral("04172635"));
+        }
+    }
+    for (const QStringList &done : operations)
+        QCOMPARE(done, (QStringList{"reader-test", "scan"}));
 }
 
 QTEST_GUILESS_MAIN(TestJournal)

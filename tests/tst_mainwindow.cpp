@@ -1,6 +1,8 @@
 #include "Beeper.h"
 #include "ErrorBox.h"
 #include "IndicatorShape.h"
+#include "Journal.h"
+#include "JournalStore.h"
 #include "Language.h"
 #include "LinkTestSupport.h"
 #include "MainWindow.h"
@@ -44,6 +46,8 @@ private slots:
         QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, m_store.path());
         setBeeper(&m_beeper);
         setErrorPresenter(&m_presenter);
+        // Each window keeps its journal in this run's own folder.
+        qputenv(JournalEnvironment, "sqlite:" + QFile::encodeName(m_store.filePath("j.sqlite")));
     }
 
     void init()
@@ -57,6 +61,11 @@ private slots:
         m_presenter.SetWhileOpen({});
         m_sim = std::make_unique<SimModule>();
         QVERIFY(m_sim->listen(m_address, 0));
+        createWindow();
+    }
+
+    void createWindow()
+    {
         m_window = std::make_unique<TfrmMain>();
         m_window->link().setPort(m_sim->port());
         // The operations' waits pass in virtual time.
@@ -452,6 +461,67 @@ private slots:
         if (throughTable)
             QCOMPARE(table.asked.size(), 1);
         m_window->link().setResolver(nullptr);
+    }
+
+    void journalRecordsTheScan_data()
+    {
+        QTest::addColumn<QString>("url"); // "@": this run's own folder
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("recorded") << "sqlite:@/scan.sqlite" << QString();
+        QTest::newRow("journal cannot be opened")
+            << "sqlite:/proc/velqa/journal.sqlite"
+            << "The journal cannot be opened (cannot open the journal sqlite:/proc/velqa/"
+               "journal.sqlite: cannot create the folder /proc/velqa); operations go on "
+               "without it.";
+    }
+
+    // One scan, one record with what the module sent; a journal that cannot be opened says so
+    // in the status panel's tool tip, in no box, and the scan goes on as ever.
+    void journalRecordsTheScan()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, problem);
+        url.replace('@', m_store.path());
+        const QByteArray before = qgetenv(JournalEnvironment);
+        qputenv(JournalEnvironment, url.toUtf8());
+        createWindow();
+        qputenv(JournalEnvironment, before);
+        click("btnScan");
+        QCOMPARE(text("pnMsg"), QStringLiteral("Ok."));
+        QCOMPARE(m_results.size(), 1);
+        auto *status = m_window->findChild<QWidget *>("pnMsg");
+        if (!problem.isEmpty()) {
+            QTRY_COMPARE(status->toolTip(), problem);
+            QCOMPARE(status->accessibleDescription(), problem);
+            QVERIFY(m_presenter.messages().isEmpty());
+            QCOMPARE(indicator(), IndicatorColour::Yellow);
+            return;
+        }
+        QCOMPARE(status->toolTip(), QString());
+        // Closing the window writes what is queued.
+        m_window->close();
+        JournalStore reader(ParseJournalUrl(url));
+        QVERIFY2(reader.open(), qPrintable(reader.error()));
+        const QList<JournalRecord> records = reader.read({}).value_or(QList<JournalRecord>());
+        QCOMPARE(records.size(), 1);
+        const JournalRecord &r = records.first();
+        const OperationResult &scan = m_results.first();
+        QCOMPARE(r.source, QStringLiteral("window"));
+        QCOMPARE(r.operation, QStringLiteral("scan"));
+        QCOMPARE(r.outcome, QStringLiteral("success"));
+        QCOMPARE(r.status, QStringLiteral("Ok."));
+        QCOMPARE(r.address, m_address.toString());
+        QCOMPARE(r.serial, QByteArray("VQ240817"));
+        QCOMPARE(r.version, QByteArray("03.21-01"));
+        QCOMPARE(r.slotsRead.size(), 8);
+        for (int slot = 1; slot <= 8; ++slot)
+            QCOMPARE(r.slotsRead[slot - 1], (JournalSlot{slot, m_sim->slotData(slot)}));
+        QVERIFY(r.card.isNull() && r.loop.isNull() && r.errors.isEmpty());
+        // The test clock's time: the web page step's 2000 ms wait included.
+        QCOMPARE(r.durationMs, scan.durationMs);
+        QVERIFY(r.durationMs >= 2000);
+        QCOMPARE(r.time.toMSecsSinceEpoch(), scan.started.toMSecsSinceEpoch());
+        QCOMPARE(r.time.timeSpec(), Qt::UTC);
     }
 
     void exitWhileConnected()
