@@ -263,6 +263,7 @@ int RunCli(const QStringList &arguments, Console &console, HostResolver *resolve
     JobOptions options;
     options.command = *command;
     options.port = quint16(port);
+    options.resolver = resolver;
     if (parser.isSet(traceOption)) {
         options.wire = [&console, &clock, &shownAs](const QString &address,
                                                     ModuleLink::WireDirection direction,

@@ -6,8 +6,6 @@
 #include "MessageCatalogue.h"
 #include "Operations.h"
 
-#include <QHostAddress>
-
 #include <algorithm>
 
 const QList<CommandEntry> &CommandTable()
@@ -55,23 +53,6 @@ public:
     void LinkConnected() override { status = CatalogueText(Msg::ConnectOk); }
     void LinkDisconnected() override { status = CatalogueText(Msg::Disconnect); }
     void LinkErrorReported(const QString &message) override { errors.append(message); }
-};
-
-// The platform's lookup of an address text also asks for the address's name, which can take
-// seconds on a machine without a name server and runs on a small shared pool of threads; an
-// address needs no lookup, so it comes back as it is, from the event loop like an answer.
-class AddressFirstResolver : public HostResolver
-{
-public:
-    bool Lookup(const QString &host, QObject *context, Done done) override
-    {
-        const QHostAddress address(host);
-        if (address.isNull())
-            return systemResolver().Lookup(host, context, std::move(done));
-        QMetaObject::invokeMethod(
-            context, [done, address] { done({address}); }, Qt::QueuedConnection);
-        return true;
-    }
 };
 
 // Up to 500 ms, as the scan's wait after opening, but over as soon as the attempt is decided.
@@ -136,12 +117,11 @@ ModuleResult RunModuleJob(const QString &address, const JobOptions &options)
     result.address = address;
     result.command = options.command;
 
-    AddressFirstResolver resolver;
     JobLinkEvents events;
     ModuleLink link(&events);
     const quint32 start = link.clock().Milliseconds();
     link.setPort(options.port);
-    link.setResolver(&resolver);
+    link.setResolver(options.resolver ? options.resolver : &systemResolver());
     if (options.wire) {
         link.setWireObserver(
             [&options, address](ModuleLink::WireDirection direction, const QByteArray &bytes) {

@@ -64,6 +64,8 @@ struct ModuleResult
     }
 };
 
+class HostResolver;
+
 struct JobOptions
 {
     CliCommand command = CliCommand::Scan;
@@ -73,6 +75,9 @@ struct JobOptions
     // Called from the job's thread with the result of each operation as it ends: the scan and
     // the operation after it. Discover runs no operation and calls it never.
     std::function<void(const OperationResult &)> finished;
+    // Looks up a host name that is not an address; the system's when null. It is called from the
+    // job's thread, so it must be safe to share between threads.
+    HostResolver *resolver = nullptr;
 };
 
 // Runs one module's command on the calling thread, which must have an event dispatcher (the main

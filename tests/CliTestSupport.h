@@ -8,6 +8,7 @@
 
 #include <QBuffer>
 #include <QHash>
+#include <QMutex>
 #include <QStringList>
 
 // Answers from a table of names, later from the event loop as a real lookup does; no query
@@ -18,14 +19,20 @@ public:
     QHash<QString, QList<QHostAddress>> names;
     QStringList asked;
 
+    // Module jobs ask from their own threads.
     bool Lookup(const QString &host, QObject *context, Done done) override
     {
+        QMutexLocker lock(&m_mutex);
         asked << host;
         const QList<QHostAddress> answer = names.value(host.toLower());
+        lock.unlock();
         QMetaObject::invokeMethod(
             context, [done, answer] { done(answer); }, Qt::QueuedConnection);
         return true;
     }
+
+private:
+    QMutex m_mutex;
 };
 
 struct CliRun
