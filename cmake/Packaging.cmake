@@ -2,6 +2,11 @@
 # adds the desktop entry and the icon, then describes the .deb that `cpack -G DEB` builds.
 include(GNUInstallDirs)
 
+# Every program answers --version with the package's version.
+foreach(program velqa-config velqa-sim velqa-cli)
+    target_compile_definitions(${program} PRIVATE VELQA_VERSION="${PROJECT_VERSION}")
+endforeach()
+
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/velqa-config.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/app/icons/plate.svg

@@ -19,6 +19,15 @@
 static constexpr int kStallMs = 300;
 // Input without any terminator is thrown away once it grows this large.
 static constexpr qsizetype kInputLimit = 64 * 1024;
+// The socket buffers at most this much unread input; beyond it the client's sends wait in the
+// kernel, as they would against a real module.
+static constexpr qint64 kReadBufferSize = 64 * 1024;
+// While more output than this waits for a client that does not read, its requests are left
+// unread, so replies never pile up in memory.
+static constexpr qint64 kOutputLimit = 1024 * 1024;
+static constexpr qsizetype kOutboxLimit = 256;
+// Out of descriptors, a listening socket tries to accept again this often rather than give up.
+static constexpr int kAcceptRetryMs = 200;
 
 static QByteArray randomBytes(qint64 count)
 {
@@ -43,10 +52,23 @@ SimModule::SimModule(QObject *parent) : QObject(parent)
     connect(&m_sendTimer, &QTimer::timeout, this, &SimModule::onSendTimer);
     m_unsolicitedTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_unsolicitedTimer, &QTimer::timeout, this, [this] {
-        if (m_client && m_client->state() == QAbstractSocket::ConnectedState) {
+        if (m_client && m_client->state() == QAbstractSocket::ConnectedState &&
+            m_client->bytesToWrite() < kOutputLimit) {
             m_client->write(m_faults.unsolicitedBytes);
         }
     });
+    m_acceptRetryTimer.setSingleShot(true);
+    m_acceptRetryTimer.setInterval(kAcceptRetryMs);
+    connect(&m_acceptRetryTimer, &QTimer::timeout, this, &SimModule::resumeAccepting);
+}
+
+void SimModule::setRecording(bool on)
+{
+    m_recording = on;
+    if (!on) {
+        m_received.clear();
+        m_handled.clear();
+    }
 }
 
 SimModule::~SimModule()
@@ -68,6 +90,7 @@ bool SimModule::listen(const QHostAddress &address, quint16 port)
     if (!m_server) {
         m_server = new QTcpServer(this);
         connect(m_server, &QTcpServer::newConnection, this, &SimModule::onNewConnection);
+        connect(m_server, &QTcpServer::acceptError, this, [this] { onAcceptError(m_server); });
     }
     m_server->close();
     if (!m_server->listen(address, port)) {
@@ -90,6 +113,7 @@ bool SimModule::listenHttp(const QHostAddress &address, quint16 port)
     if (!m_http) {
         m_http = new QTcpServer(this);
         connect(m_http, &QTcpServer::newConnection, this, &SimModule::onHttpConnection);
+        connect(m_http, &QTcpServer::acceptError, this, [this] { onAcceptError(m_http); });
     }
     m_http->close();
     if (!m_http->listen(address, port)) {
@@ -187,6 +211,27 @@ void SimModule::applyRefusal()
     }
 }
 
+// QTcpServer pauses a listening socket whose accept failed and leaves it paused for good. When
+// the process is out of descriptors the connection waits in the kernel's backlog until one is
+// free again, so the module tries again a little later instead of going deaf.
+void SimModule::onAcceptError(QTcpServer *server)
+{
+    if (server && server->serverError() == QAbstractSocket::SocketResourceError) {
+        m_acceptRetryTimer.start();
+    } else if (server && server->isListening()) {
+        server->resumeAccepting();
+    }
+}
+
+void SimModule::resumeAccepting()
+{
+    for (QTcpServer *server : {m_server, m_http}) {
+        if (server && server->isListening()) {
+            server->resumeAccepting();
+        }
+    }
+}
+
 void SimModule::onNewConnection()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
@@ -199,8 +244,15 @@ void SimModule::onNewConnection()
         m_client = socket;
         m_input.clear();
         m_commandsOnConnection = 0;
+        socket->setReadBufferSize(kReadBufferSize);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
             if (socket == m_client) {
+                onClientReadyRead();
+            }
+        });
+        // Input left unread while the output was full is taken up as the output drains.
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
+            if (socket == m_client && socket->bytesAvailable() > 0) {
                 onClientReadyRead();
             }
         });
@@ -228,28 +280,48 @@ void SimModule::onClientGone(QTcpSocket *socket)
     socket->deleteLater();
 }
 
+bool SimModule::outputIsFull() const
+{
+    return m_outbox.size() >= kOutboxLimit || (m_client && m_client->bytesToWrite() > kOutputLimit);
+}
+
 void SimModule::onClientReadyRead()
 {
-    const QByteArray bytes = m_client->readAll();
-    if (bytes.isEmpty()) {
-        return;
+    while (m_client && !outputIsFull()) {
+        const QByteArray bytes = m_client->read(kReadBufferSize);
+        if (bytes.isEmpty()) {
+            return;
+        }
+        if (m_recording) {
+            m_received += bytes;
+        }
+        m_input += bytes;
+        emit bytesReceived(bytes);
+        parseInput(false);
     }
-    m_received += bytes;
-    m_input += bytes;
-    emit bytesReceived(bytes);
-    parseInput(false);
 }
 
 void SimModule::parseInput(bool flush)
 {
-    while (m_client && !m_input.isEmpty()) {
+    // Requests are taken from a moving offset and the used bytes dropped once: removing each
+    // request from the front would move the rest of a large read for every one of them.
+    qsizetype offset = 0;
+    while (m_client && offset < m_input.size()) {
         SimRequest request;
-        const qsizetype used = SimFrame::take(m_input, flush, &request);
+        const QByteArray rest =
+            QByteArray::fromRawData(m_input.constData() + offset, m_input.size() - offset);
+        const qsizetype used = SimFrame::take(rest, flush, &request);
         if (used == 0) {
             break;
         }
-        m_input.remove(0, used);
+        offset += used;
+        request.raw.detach();
+        request.data.detach();
+        request.name.detach();
         handleRequest(request);
+    }
+    if (m_client) {
+        m_input.remove(0, offset);
     }
     if (m_input.size() > kInputLimit) {
         m_input.clear();
@@ -268,7 +340,9 @@ void SimModule::handleRequest(const SimRequest &request)
     bool answered = !m_faults.silent;
     if (request.kind != SimRequestKind::Bad) {
         ++m_commandsOnConnection;
-        m_handled.append(request.name);
+        if (m_recording) {
+            m_handled.append(request.name);
+        }
         emit commandHandled(request.name);
         if (!m_faults.answerOnly.isEmpty() && !m_faults.answerOnly.contains(request.name)) {
             answered = false;

@@ -85,6 +85,11 @@ public:
     [[nodiscard]] SimFaults faults() const { return m_faults; }
     void setFaults(const SimFaults &faults);
 
+    // While recording, received() keeps every byte of the module connection and
+    // handledCommands() the name of every request handled. Off by default: a module that runs
+    // for days would otherwise keep everything its clients ever sent.
+    void setRecording(bool on);
+    [[nodiscard]] bool isRecording() const { return m_recording; }
     [[nodiscard]] QByteArray received() const { return m_received; }
     void clearReceived() { m_received.clear(); }
     [[nodiscard]] QList<QByteArray> handledCommands() const { return m_handled; }
@@ -110,7 +115,10 @@ private:
     };
 
     void onNewConnection();
+    void onAcceptError(QTcpServer *server);
+    void resumeAccepting();
     void onClientReadyRead();
+    [[nodiscard]] bool outputIsFull() const;
     void onClientGone(QTcpSocket *socket);
     void parseInput(bool flush);
     void handleRequest(const SimRequest &request);
@@ -148,7 +156,9 @@ private:
     SendStage m_stage = SendStage::Idle;
     QTimer m_sendTimer;
     QTimer m_unsolicitedTimer;
+    QTimer m_acceptRetryTimer;
 
+    bool m_recording = false;
     QByteArray m_received;
     QList<QByteArray> m_handled;
     QHash<QTcpSocket *, QByteArray> m_httpRequests;

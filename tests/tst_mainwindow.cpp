@@ -51,6 +51,7 @@ private slots:
         m_presenter.Clear();
         m_presenter.SetWhileOpen({});
         m_sim = std::make_unique<SimModule>();
+        m_sim->setRecording(true);
         QVERIFY(m_sim->listen(m_address, 0));
         m_window = std::make_unique<TfrmMain>();
         m_window->link().setPort(m_sim->port());

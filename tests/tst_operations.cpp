@@ -48,6 +48,7 @@ struct Rig
     Rig()
     {
         owner.link = &link;
+        sim.setRecording(true);
         sim.listen(QHostAddress::LocalHost, 0);
         link.setPort(sim.port());
     }
