@@ -27,9 +27,18 @@ static const char kDescription[] =
     "\"Loop Test Ok.\" 0x00 0x0D is echoed unchanged.\n"
     "The web page shows the serial number, version and slots, on any path.";
 
+// Messages quote command-line text: control characters reach the terminal as \xHH.
 static void fail(const QString &message)
 {
-    std::fprintf(stderr, "velqa-sim: %s\n", qPrintable(message));
+    QString shown;
+    for (const QChar ch : message) {
+        if (ch.unicode() < 0x20 || ch.unicode() == 0x7F) {
+            shown += QStringLiteral("\\x%1").arg(ch.unicode(), 2, 16, QLatin1Char('0'));
+        } else {
+            shown += ch;
+        }
+    }
+    std::fprintf(stderr, "velqa-sim: %s\n", qPrintable(shown));
     std::exit(2);
 }
 
@@ -165,6 +174,9 @@ int main(int argc, char *argv[])
         parser.showHelp(0);
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
+    if (!parser.positionalArguments().isEmpty())
+        fail(
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
 
     QString addressText = parser.value("address");
     if (addressText == QLatin1String("localhost")) {
