@@ -1,9 +1,9 @@
 #include "simmodule.h"
 
 #include "simframe.h"
+#include "simlistener.h"
 
 #include <QRandomGenerator>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 #include <cstring>
@@ -26,8 +26,6 @@ static constexpr qint64 kReadBufferSize = 64 * 1024;
 // unread, so replies never pile up in memory.
 static constexpr qint64 kOutputLimit = 1024 * 1024;
 static constexpr qsizetype kOutboxLimit = 256;
-// Out of descriptors, a listening socket tries to accept again this often rather than give up.
-static constexpr int kAcceptRetryMs = 200;
 
 static QByteArray randomBytes(qint64 count)
 {
@@ -57,9 +55,6 @@ SimModule::SimModule(QObject *parent) : QObject(parent)
             m_client->write(m_faults.unsolicitedBytes);
         }
     });
-    m_acceptRetryTimer.setSingleShot(true);
-    m_acceptRetryTimer.setInterval(kAcceptRetryMs);
-    connect(&m_acceptRetryTimer, &QTimer::timeout, this, &SimModule::resumeAccepting);
 }
 
 void SimModule::setRecording(bool on)
@@ -88,9 +83,8 @@ bool SimModule::listen(const QHostAddress &address, quint16 port)
         return false;
     }
     if (!m_server) {
-        m_server = new QTcpServer(this);
-        connect(m_server, &QTcpServer::newConnection, this, &SimModule::onNewConnection);
-        connect(m_server, &QTcpServer::acceptError, this, [this] { onAcceptError(m_server); });
+        m_server = new SimListener(this);
+        connect(m_server, &SimListener::newConnection, this, &SimModule::onNewConnection);
     }
     m_server->close();
     if (!m_server->listen(address, port)) {
@@ -111,9 +105,8 @@ bool SimModule::listenHttp(const QHostAddress &address, quint16 port)
         return false;
     }
     if (!m_http) {
-        m_http = new QTcpServer(this);
-        connect(m_http, &QTcpServer::newConnection, this, &SimModule::onHttpConnection);
-        connect(m_http, &QTcpServer::acceptError, this, [this] { onAcceptError(m_http); });
+        m_http = new SimListener(this);
+        connect(m_http, &SimListener::newConnection, this, &SimModule::onHttpConnection);
     }
     m_http->close();
     if (!m_http->listen(address, port)) {
@@ -207,27 +200,6 @@ void SimModule::applyRefusal()
             m_errorString = m_server->errorString();
             qWarning("velqa-sim: cannot listen again on port %u: %s", unsigned(m_port),
                      qPrintable(m_errorString));
-        }
-    }
-}
-
-// QTcpServer pauses a listening socket whose accept failed and leaves it paused for good. When
-// the process is out of descriptors the connection waits in the kernel's backlog until one is
-// free again, so the module tries again a little later instead of going deaf.
-void SimModule::onAcceptError(QTcpServer *server)
-{
-    if (server && server->serverError() == QAbstractSocket::SocketResourceError) {
-        m_acceptRetryTimer.start();
-    } else if (server && server->isListening()) {
-        server->resumeAccepting();
-    }
-}
-
-void SimModule::resumeAccepting()
-{
-    for (QTcpServer *server : {m_server, m_http}) {
-        if (server && server->isListening()) {
-            server->resumeAccepting();
         }
     }
 }

@@ -9,7 +9,7 @@
 #include <QSet>
 #include <QTimer>
 
-class QTcpServer;
+class SimListener;
 class QTcpSocket;
 struct SimRequest;
 
@@ -115,8 +115,6 @@ private:
     };
 
     void onNewConnection();
-    void onAcceptError(QTcpServer *server);
-    void resumeAccepting();
     void onClientReadyRead();
     [[nodiscard]] bool outputIsFull() const;
     void onClientGone(QTcpSocket *socket);
@@ -135,8 +133,8 @@ private:
     void onHttpConnection();
     void onHttpReadyRead(QTcpSocket *socket);
 
-    QTcpServer *m_server = nullptr;
-    QTcpServer *m_http = nullptr;
+    SimListener *m_server = nullptr;
+    SimListener *m_http = nullptr;
     QPointer<QTcpSocket> m_client;
     QHostAddress m_address = QHostAddress(QHostAddress::LocalHost);
     quint16 m_port = 0;
@@ -156,7 +154,6 @@ private:
     SendStage m_stage = SendStage::Idle;
     QTimer m_sendTimer;
     QTimer m_unsolicitedTimer;
-    QTimer m_acceptRetryTimer;
 
     bool m_recording = false;
     QByteArray m_received;

@@ -1,8 +1,8 @@
 #include "simmodule.h"
 
 #include "simframe.h"
+#include "simlistener.h"
 
-#include <QTcpServer>
 #include <QTcpSocket>
 
 // A request head larger than this is answered without waiting for its end.
