@@ -34,6 +34,7 @@ static const char kDescription[] =
     "                 and versions\n"
     "  history        the journal's records, newest first (velqa-cli history --help)\n"
     "  sync           send the records that wait for an absent PostgreSQL journal\n"
+    "velqa-cli --version prints the program's version.\n"
     "Every command but scan and discover scans first, as a technician does in the window, and\n"
     "reports the outcome of its own operation; the slots shown are those the scan read.\n"
     "\n"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs a built tree into a staging folder and checks that exactly the expected files arrive:
-# both programs, the desktop entry and the icon, and nothing from the tests or benchmarks.
+# the three programs with their manual pages, the desktop entry and the icon, the copyright file
+# and the changelog, and nothing from the tests or benchmarks.
 # Usage: scripts/check-install.sh [build dir, default build]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,11 +26,19 @@ fail() {
     failures=$((failures + 1))
 }
 
+programs=(velqa-config velqa-sim velqa-cli)
+doc=share/doc/velqa-module-config
 expected=(
     bin/velqa-config
     bin/velqa-sim
+    bin/velqa-cli
+    share/man/man1/velqa-config.1.gz
+    share/man/man1/velqa-sim.1.gz
+    share/man/man1/velqa-cli.1.gz
     share/applications/velqa-config.desktop
     share/icons/hicolor/scalable/apps/velqa-config.svg
+    $doc/copyright
+    $doc/changelog.Debian.gz
 )
 actual=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
 wanted=$(printf '%s\n' "${expected[@]}" | sort)
@@ -40,7 +49,7 @@ while read -r f; do
     [ -n "$f" ] && fail "not expected in the installation: $f"
 done < <(comm -13 <(echo "$wanted") <(echo "$actual"))
 
-for program in velqa-config velqa-sim; do
+for program in "${programs[@]}"; do
     file=$prefix/bin/$program
     [ -f "$file" ] || continue
     [ -x "$file" ] || fail "$program is not executable"
@@ -58,18 +67,50 @@ for program in velqa-config velqa-sim; do
         fi
     done
 done
-if [ -x "$prefix/bin/velqa-sim" ]; then
-    "$prefix/bin/velqa-sim" --help >"$stage/sim-help.txt" 2>&1 ||
-        fail "the installed velqa-sim --help failed: $(head -3 "$stage/sim-help.txt")"
+# --help and --version need no display, whichever program answers them.
+for program in "${programs[@]}"; do
+    file=$prefix/bin/$program
+    [ -x "$file" ] || continue
+    for option in --help --version; do
+        env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY= "$file" "$option" \
+            >"$stage/$program.out" 2>&1 ||
+            fail "the installed $program $option failed: $(head -3 "$stage/$program.out")"
+    done
+    grep -qx "$program [0-9][0-9.]*" "$stage/$program.out" ||
+        fail "$program --version printed: $(head -1 "$stage/$program.out")"
+
+    page=$prefix/share/man/man1/$program.1.gz
+    [ -f "$page" ] || continue
+    # Debian wants the pages compressed at the highest level, with no file name or time inside.
+    gzip -t "$page" 2>/dev/null || fail "$page is not a gzip file"
+    [ "$(od -An -tu1 -j4 -N4 "$page" | tr -d ' ')" = "0000" ] ||
+        fail "$page keeps a time stamp (gzip -n)"
+    zcat "$page" | head -1 | grep -q "^\.TH ${program^^} 1 " || fail "$page is not a section 1 page"
+done
+
+copyright=$prefix/$doc/copyright
+if [ -f "$copyright" ]; then
+    head -1 "$copyright" |
+        grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+        fail "the copyright file is not in the machine-readable format"
+    grep -q '^Files: \*$' "$copyright" || fail "the copyright file covers no files"
+fi
+changelog=$prefix/$doc/changelog.Debian.gz
+if [ -f "$changelog" ]; then
+    zcat "$changelog" | head -1 | grep -q '^velqa-module-config ([0-9.]*-[0-9]*) ' ||
+        fail "the changelog does not start with the package's own entry"
 fi
 
 desktop=$prefix/share/applications/velqa-config.desktop
 if [ -f "$desktop" ]; then
     for line in '[Desktop Entry]' 'Type=Application' 'Name=VELQA Module Config' \
-        'Exec=velqa-config' 'Icon=velqa-config' 'Terminal=false' 'Categories=Utility;'; do
+        'Exec=velqa-config' 'Icon=velqa-config' 'Terminal=false' 'Categories=Utility;' \
+        'Name[zh_CN]=VELQA 设定程式' 'Name[zh_TW]=VELQA 設定程式'; do
         grep -qxF "$line" "$desktop" || fail "the desktop entry lacks the line $line"
     done
-    grep -q '^Comment=.' "$desktop" || fail "the desktop entry has no Comment"
+    for key in 'Comment' 'Comment\[zh_CN\]' 'Comment\[zh_TW\]'; do
+        grep -q "^$key=." "$desktop" || fail "the desktop entry has no $key"
+    done
     if command -v desktop-file-validate >/dev/null 2>&1; then
         desktop-file-validate "$desktop" || fail "desktop-file-validate rejects the desktop entry"
     else

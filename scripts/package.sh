@@ -5,9 +5,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 
-# dpkg-shlibdeps (dpkg-dev) works out the library dependencies; CPack finds the programs with file.
+# dpkg-shlibdeps (dpkg-dev) works out the library dependencies; CPack finds the programs with file;
+# lintian checks the package.
 missing=()
-for p in dpkg-dev file; do
+for p in dpkg-dev file lintian; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
         missing+=("$p")
     fi

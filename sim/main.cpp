@@ -27,9 +27,18 @@ static const char kDescription[] =
     "\"Loop Test Ok.\" 0x00 0x0D is echoed unchanged.\n"
     "The web page shows the serial number, version and slots, on any path.";
 
+// Messages quote command-line text: control characters reach the terminal as \xHH.
 static void fail(const QString &message)
 {
-    std::fprintf(stderr, "velqa-sim: %s\n", qPrintable(message));
+    QString shown;
+    for (const QChar ch : message) {
+        if (ch.unicode() < 0x20 || ch.unicode() == 0x7F) {
+            shown += QStringLiteral("\\x%1").arg(ch.unicode(), 2, 16, QLatin1Char('0'));
+        } else {
+            shown += ch;
+        }
+    }
+    std::fprintf(stderr, "velqa-sim: %s\n", qPrintable(shown));
     std::exit(2);
 }
 
@@ -58,29 +67,64 @@ static void raiseDescriptorLimit()
     }
 }
 
-static int runFleet(const QHostAddress &first, int count, int port, const SimFaults &faults)
+// Refuses connections on every module's port for refuseMs (0: until the program is stopped).
+static void refuseFor(const QList<SimModule *> &modules, int refuseMs)
 {
-    raiseDescriptorLimit();
-    SimFleet fleet;
-    if (!fleet.listen(first, count, static_cast<quint16>(port)))
-        fail(QStringLiteral("cannot start %1 modules: %2").arg(count).arg(fleet.errorString()));
-    for (int i = 0; i < fleet.count(); ++i)
-        fleet.module(i)->setFaults(faults);
-    std::printf("velqa-sim: %d modules on %s to %s, port %u\n", count,
-                qPrintable(fleet.address(0).toString()),
-                qPrintable(fleet.address(count - 1).toString()), unsigned(fleet.port()));
-    std::fflush(stdout);
-    return QCoreApplication::exec();
+    for (SimModule *module : modules) {
+        SimFaults faults = module->faults();
+        faults.refuseConnections = true;
+        module->setFaults(faults);
+    }
+    std::printf("velqa-sim: refusing connections %s\n",
+                refuseMs > 0 ? qPrintable(QStringLiteral("for %1 ms").arg(refuseMs))
+                             : "until stopped");
+    if (refuseMs <= 0)
+        return;
+    QTimer::singleShot(refuseMs, QCoreApplication::instance(), [modules] {
+        for (SimModule *module : modules) {
+            SimFaults cleared = module->faults();
+            cleared.refuseConnections = false;
+            module->setFaults(cleared);
+        }
+        std::printf("velqa-sim: accepting connections again\n");
+        std::fflush(stdout);
+    });
+}
+
+// With several modules each line names the module's address.
+static void reportActivity(const QList<SimModule *> &modules, const QList<QHostAddress> &addresses)
+{
+    for (int i = 0; i < modules.size(); ++i) {
+        SimModule *module = modules.at(i);
+        const QByteArray prefix = modules.size() > 1
+                                      ? "velqa-sim: " + addresses.at(i).toString().toLatin1() + ": "
+                                      : QByteArray("velqa-sim: ");
+        QObject::connect(module, &SimModule::clientConnected, module, [prefix] {
+            std::printf("%sclient connected\n", prefix.constData());
+            std::fflush(stdout);
+        });
+        QObject::connect(module, &SimModule::clientDisconnected, module, [prefix] {
+            std::printf("%sclient disconnected\n", prefix.constData());
+            std::fflush(stdout);
+        });
+        QObject::connect(module, &SimModule::commandHandled, module,
+                         [prefix](const QByteArray &name) {
+                             std::printf("%s%s\n", prefix.constData(), name.constData());
+                             std::fflush(stdout);
+                         });
+    }
 }
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velqa-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELQA_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kDescription));
     parser.addHelpOption();
+    parser.addVersionOption();
     const auto option = [&parser](const QString &name, const QString &help,
                                   const QString &valueName = QString(),
                                   const QString &defaultValue = QString()) {
@@ -123,7 +167,16 @@ int main(int argc, char *argv[])
            "six digits of its address and slots of its own; the fault options apply to all, "
            "--serial, --slot and the web page do not.",
            "n", "1");
-    parser.process(app);
+    // Unknown options end the program with the status of any other usage error.
+    if (!parser.parse(QCoreApplication::arguments()))
+        fail(parser.errorText());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (!parser.positionalArguments().isEmpty())
+        fail(
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
 
     QString addressText = parser.value("address");
     if (addressText == QLatin1String("localhost")) {
@@ -191,62 +244,52 @@ int main(int argc, char *argv[])
 
     const int port = number(parser, "port", 0, 65535);
     const int count = number(parser, "count", 1, 65536);
-    if (count > 1)
-        return runFleet(address, count, port, faults);
-    if (!module.listen(address, static_cast<quint16>(port))) {
-        fail(QStringLiteral("cannot listen on %1:%2: %3")
-                 .arg(address.toString())
-                 .arg(port)
-                 .arg(module.errorString()));
-    }
-    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
-                             ? QStringLiteral("[%1]").arg(address.toString())
-                             : address.toString();
-    std::printf("velqa-sim: module on %s:%u\n", qPrintable(host), unsigned(module.port()));
-    if (!parser.isSet("no-http")) {
-        const int httpPort = number(parser, "http-port", 0, 65535);
-        if (!module.listenHttp(address, static_cast<quint16>(httpPort))) {
+    SimFleet fleet;
+    QList<SimModule *> modules;
+    QList<QHostAddress> addresses;
+    if (count > 1) {
+        raiseDescriptorLimit();
+        if (!fleet.listen(address, count, static_cast<quint16>(port)))
+            fail(QStringLiteral("cannot start %1 modules: %2").arg(count).arg(fleet.errorString()));
+        for (int i = 0; i < fleet.count(); ++i) {
+            modules.append(fleet.module(i));
+            addresses.append(fleet.address(i));
+        }
+        std::printf("velqa-sim: %d modules on %s to %s, port %u\n", count,
+                    qPrintable(fleet.address(0).toString()),
+                    qPrintable(fleet.address(count - 1).toString()), unsigned(fleet.port()));
+    } else {
+        if (!module.listen(address, static_cast<quint16>(port))) {
             fail(QStringLiteral("cannot listen on %1:%2: %3")
                      .arg(address.toString())
-                     .arg(httpPort)
+                     .arg(port)
                      .arg(module.errorString()));
         }
-        std::printf("velqa-sim: web page on http://%s:%u/\n", qPrintable(host),
-                    unsigned(module.httpPort()));
-    }
-
-    if (parser.isSet("refuse-for")) {
-        const int refuseMs = number(parser, "refuse-for", 0, 86400000);
-        faults.refuseConnections = true;
-        std::printf("velqa-sim: refusing connections %s\n",
-                    refuseMs > 0 ? qPrintable(QStringLiteral("for %1 ms").arg(refuseMs))
-                                 : "until stopped");
-        if (refuseMs > 0) {
-            QTimer::singleShot(refuseMs, &module, [&module] {
-                SimFaults cleared = module.faults();
-                cleared.refuseConnections = false;
-                module.setFaults(cleared);
-                std::printf("velqa-sim: accepting connections again\n");
-                std::fflush(stdout);
-            });
+        modules.append(&module);
+        addresses.append(address);
+        const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+                                 ? QStringLiteral("[%1]").arg(address.toString())
+                                 : address.toString();
+        std::printf("velqa-sim: module on %s:%u\n", qPrintable(host), unsigned(module.port()));
+        if (!parser.isSet("no-http")) {
+            const int httpPort = number(parser, "http-port", 0, 65535);
+            if (!module.listenHttp(address, static_cast<quint16>(httpPort))) {
+                fail(QStringLiteral("cannot listen on %1:%2: %3")
+                         .arg(address.toString())
+                         .arg(httpPort)
+                         .arg(module.errorString()));
+            }
+            std::printf("velqa-sim: web page on http://%s:%u/\n", qPrintable(host),
+                        unsigned(module.httpPort()));
         }
     }
-    module.setFaults(faults);
-    std::fflush(stdout);
 
-    if (parser.isSet("verbose")) {
-        QObject::connect(&module, &SimModule::clientConnected, &module, [] {
-            std::printf("velqa-sim: client connected\n");
-            std::fflush(stdout);
-        });
-        QObject::connect(&module, &SimModule::clientDisconnected, &module, [] {
-            std::printf("velqa-sim: client disconnected\n");
-            std::fflush(stdout);
-        });
-        QObject::connect(&module, &SimModule::commandHandled, &module, [](const QByteArray &name) {
-            std::printf("velqa-sim: %s\n", name.constData());
-            std::fflush(stdout);
-        });
-    }
+    for (SimModule *each : modules)
+        each->setFaults(faults);
+    if (parser.isSet("refuse-for"))
+        refuseFor(modules, number(parser, "refuse-for", 0, 86400000));
+    if (parser.isSet("verbose"))
+        reportActivity(modules, addresses);
+    std::fflush(stdout);
     return QCoreApplication::exec();
 }

@@ -1,9 +1,9 @@
 #include "simmodule.h"
 
 #include "simframe.h"
+#include "simlistener.h"
 
 #include <QRandomGenerator>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 #include <cstring>
@@ -19,6 +19,13 @@
 static constexpr int kStallMs = 300;
 // Input without any terminator is thrown away once it grows this large.
 static constexpr qsizetype kInputLimit = 64 * 1024;
+// The socket buffers at most this much unread input; beyond it the client's sends wait in the
+// kernel, as they would against a real module.
+static constexpr qint64 kReadBufferSize = 64 * 1024;
+// While more output than this waits for a client that does not read, its requests are left
+// unread, so replies never pile up in memory.
+static constexpr qint64 kOutputLimit = 1024 * 1024;
+static constexpr qsizetype kOutboxLimit = 256;
 
 static QByteArray randomBytes(qint64 count)
 {
@@ -43,10 +50,20 @@ SimModule::SimModule(QObject *parent) : QObject(parent)
     connect(&m_sendTimer, &QTimer::timeout, this, &SimModule::onSendTimer);
     m_unsolicitedTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_unsolicitedTimer, &QTimer::timeout, this, [this] {
-        if (m_client && m_client->state() == QAbstractSocket::ConnectedState) {
+        if (m_client && m_client->state() == QAbstractSocket::ConnectedState &&
+            m_client->bytesToWrite() < kOutputLimit) {
             m_client->write(m_faults.unsolicitedBytes);
         }
     });
+}
+
+void SimModule::setRecording(bool on)
+{
+    m_recording = on;
+    if (!on) {
+        m_received.clear();
+        m_handled.clear();
+    }
 }
 
 SimModule::~SimModule()
@@ -66,8 +83,8 @@ bool SimModule::listen(const QHostAddress &address, quint16 port)
         return false;
     }
     if (!m_server) {
-        m_server = new QTcpServer(this);
-        connect(m_server, &QTcpServer::newConnection, this, &SimModule::onNewConnection);
+        m_server = new SimListener(this);
+        connect(m_server, &SimListener::newConnection, this, &SimModule::onNewConnection);
     }
     m_server->close();
     if (!m_server->listen(address, port)) {
@@ -88,8 +105,8 @@ bool SimModule::listenHttp(const QHostAddress &address, quint16 port)
         return false;
     }
     if (!m_http) {
-        m_http = new QTcpServer(this);
-        connect(m_http, &QTcpServer::newConnection, this, &SimModule::onHttpConnection);
+        m_http = new SimListener(this);
+        connect(m_http, &SimListener::newConnection, this, &SimModule::onHttpConnection);
     }
     m_http->close();
     if (!m_http->listen(address, port)) {
@@ -199,8 +216,15 @@ void SimModule::onNewConnection()
         m_client = socket;
         m_input.clear();
         m_commandsOnConnection = 0;
+        socket->setReadBufferSize(kReadBufferSize);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
             if (socket == m_client) {
+                onClientReadyRead();
+            }
+        });
+        // Input left unread while the output was full is taken up as the output drains.
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
+            if (socket == m_client && socket->bytesAvailable() > 0) {
                 onClientReadyRead();
             }
         });
@@ -228,28 +252,48 @@ void SimModule::onClientGone(QTcpSocket *socket)
     socket->deleteLater();
 }
 
+bool SimModule::outputIsFull() const
+{
+    return m_outbox.size() >= kOutboxLimit || (m_client && m_client->bytesToWrite() > kOutputLimit);
+}
+
 void SimModule::onClientReadyRead()
 {
-    const QByteArray bytes = m_client->readAll();
-    if (bytes.isEmpty()) {
-        return;
+    while (m_client && !outputIsFull()) {
+        const QByteArray bytes = m_client->read(kReadBufferSize);
+        if (bytes.isEmpty()) {
+            return;
+        }
+        if (m_recording) {
+            m_received += bytes;
+        }
+        m_input += bytes;
+        emit bytesReceived(bytes);
+        parseInput(false);
     }
-    m_received += bytes;
-    m_input += bytes;
-    emit bytesReceived(bytes);
-    parseInput(false);
 }
 
 void SimModule::parseInput(bool flush)
 {
-    while (m_client && !m_input.isEmpty()) {
+    // Requests are taken from a moving offset and the used bytes dropped once: removing each
+    // request from the front would move the rest of a large read for every one of them.
+    qsizetype offset = 0;
+    while (m_client && offset < m_input.size()) {
         SimRequest request;
-        const qsizetype used = SimFrame::take(m_input, flush, &request);
+        const QByteArray rest =
+            QByteArray::fromRawData(m_input.constData() + offset, m_input.size() - offset);
+        const qsizetype used = SimFrame::take(rest, flush, &request);
         if (used == 0) {
             break;
         }
-        m_input.remove(0, used);
+        offset += used;
+        request.raw.detach();
+        request.data.detach();
+        request.name.detach();
         handleRequest(request);
+    }
+    if (m_client) {
+        m_input.remove(0, offset);
     }
     if (m_input.size() > kInputLimit) {
         m_input.clear();
@@ -268,7 +312,9 @@ void SimModule::handleRequest(const SimRequest &request)
     bool answered = !m_faults.silent;
     if (request.kind != SimRequestKind::Bad) {
         ++m_commandsOnConnection;
-        m_handled.append(request.name);
+        if (m_recording) {
+            m_handled.append(request.name);
+        }
         emit commandHandled(request.name);
         if (!m_faults.answerOnly.isEmpty() && !m_faults.answerOnly.contains(request.name)) {
             answered = false;

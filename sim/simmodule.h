@@ -9,7 +9,7 @@
 #include <QSet>
 #include <QTimer>
 
-class QTcpServer;
+class SimListener;
 class QTcpSocket;
 struct SimRequest;
 
@@ -85,6 +85,11 @@ public:
     [[nodiscard]] SimFaults faults() const { return m_faults; }
     void setFaults(const SimFaults &faults);
 
+    // While recording, received() keeps every byte of the module connection and
+    // handledCommands() the name of every request handled. Off by default: a module that runs
+    // for days would otherwise keep everything its clients ever sent.
+    void setRecording(bool on);
+    [[nodiscard]] bool isRecording() const { return m_recording; }
     [[nodiscard]] QByteArray received() const { return m_received; }
     void clearReceived() { m_received.clear(); }
     [[nodiscard]] QList<QByteArray> handledCommands() const { return m_handled; }
@@ -111,6 +116,7 @@ private:
 
     void onNewConnection();
     void onClientReadyRead();
+    [[nodiscard]] bool outputIsFull() const;
     void onClientGone(QTcpSocket *socket);
     void parseInput(bool flush);
     void handleRequest(const SimRequest &request);
@@ -127,8 +133,8 @@ private:
     void onHttpConnection();
     void onHttpReadyRead(QTcpSocket *socket);
 
-    QTcpServer *m_server = nullptr;
-    QTcpServer *m_http = nullptr;
+    SimListener *m_server = nullptr;
+    SimListener *m_http = nullptr;
     QPointer<QTcpSocket> m_client;
     QHostAddress m_address = QHostAddress(QHostAddress::LocalHost);
     quint16 m_port = 0;
@@ -149,6 +155,7 @@ private:
     QTimer m_sendTimer;
     QTimer m_unsolicitedTimer;
 
+    bool m_recording = false;
     QByteArray m_received;
     QList<QByteArray> m_handled;
     QHash<QTcpSocket *, QByteArray> m_httpRequests;

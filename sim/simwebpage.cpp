@@ -1,12 +1,15 @@
 #include "simmodule.h"
 
 #include "simframe.h"
+#include "simlistener.h"
 
-#include <QTcpServer>
 #include <QTcpSocket>
 
 // A request head larger than this is answered without waiting for its end.
 static constexpr qsizetype kRequestLimit = 16 * 1024;
+// Connections beyond this many waiting for their request are turned away at once, so a storm
+// of idle connections neither holds every descriptor nor grows the request buffers.
+static constexpr qsizetype kHttpConnectionLimit = 64;
 
 // Slot bytes shown as text: control bytes become dots, the rest is read as Latin-1.
 static QString displayText(const QByteArray &bytes)
@@ -56,6 +59,12 @@ QByteArray SimModule::webPage() const
 void SimModule::onHttpConnection()
 {
     while (QTcpSocket *socket = m_http->nextPendingConnection()) {
+        if (m_httpRequests.size() >= kHttpConnectionLimit) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        socket->setReadBufferSize(kRequestLimit);
         m_httpRequests.insert(socket, QByteArray());
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onHttpReadyRead(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
@@ -73,7 +82,7 @@ void SimModule::onHttpReadyRead(QTcpSocket *socket)
         return;
     }
     QByteArray &request = found.value();
-    request += socket->readAll();
+    request += socket->read(kRequestLimit - request.size());
     if (!request.contains("\r\n\r\n") && !request.contains("\n\n") &&
         request.size() < kRequestLimit) {
         return;

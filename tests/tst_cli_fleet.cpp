@@ -203,6 +203,8 @@ void TestCliFleet::sameBytesAsTheWindow()
 
     SimFleet fleet;
     QVERIFY2(fleet.listen(at("127.0.11.1"), 2), qPrintable(fleet.errorString()));
+    fleet.module(0)->setRecording(true);
+    fleet.module(1)->setRecording(true);
     const CliRun run = runCli(
         {CommandName(command), "127.0.11.1-2", "--json", "--port", QString::number(fleet.port())});
     QCOMPARE(run.exitCode, int(CliExit::AllSucceeded));
@@ -218,6 +220,7 @@ void TestCliFleet::sameBytesAsTheWindow()
 
     // The window: a scan, then the operation's button, on a module of its own.
     SimModule window;
+    window.setRecording(true);
     QVERIFY(window.listen(QHostAddress::LocalHost, 0));
     RecordingOwner owner;
     ModuleLink link(&owner);
@@ -307,6 +310,7 @@ void TestCliFleet::traceShowsEveryExchange()
 void TestCliFleet::scanWithoutWebPageStep()
 {
     SimModule sim;
+    sim.setRecording(true);
     QVERIFY(sim.listen(QHostAddress::LocalHost, 0));
     RecordingOwner owner;
     ModuleLink link(&owner);

@@ -60,6 +60,7 @@ private slots:
         m_presenter.Clear();
         m_presenter.SetWhileOpen({});
         m_sim = std::make_unique<SimModule>();
+        m_sim->setRecording(true);
         QVERIFY(m_sim->listen(m_address, 0));
         createWindow();
     }

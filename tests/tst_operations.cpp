@@ -54,6 +54,7 @@ struct Rig
     {
         owner.link = &link;
         link.setClock(&clock);
+        sim.setRecording(true);
         sim.listen(QHostAddress::LocalHost, 0);
         link.setPort(sim.port());
     }

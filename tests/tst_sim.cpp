@@ -82,6 +82,7 @@ private:
 void TestSim::init()
 {
     m_module = new SimModule;
+    m_module->setRecording(true);
     QVERIFY(m_module->listen());
     QVERIFY(m_module->listenHttp());
     QVERIFY(m_module->port() != 0);
@@ -176,6 +177,7 @@ void TestSim::shouldHaveDefaultValues()
     QVERIFY(m_module->isListening());
     QVERIFY(!m_module->hasClient());
     QVERIFY(m_module->received().isEmpty());
+    QVERIFY(!SimModule().isRecording());
 }
 
 void TestSim::readCommands_data()

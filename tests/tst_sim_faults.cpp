@@ -2,6 +2,8 @@
 #include "simmodule.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -9,8 +11,11 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <vector>
 
 Q_DECLARE_METATYPE(SimFaults)
 
@@ -32,13 +37,13 @@ public:
         }
     }
     // Connecting to a listening loopback port completes in the kernel without the event loop.
-    bool open(quint16 port, int *error = nullptr)
+    bool open(quint16 port, int *error = nullptr, quint32 host = INADDR_LOOPBACK)
     {
         m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_addr.s_addr = htonl(host);
         if (::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
             if (error) {
                 *error = errno;
@@ -54,6 +59,12 @@ public:
     {
         QCOMPARE(::send(m_fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL),
                  ssize_t(bytes.size()));
+    }
+    // Sends what the kernel takes now: the count, or 0 when it takes nothing.
+    qint64 trySend(const QByteArray &bytes)
+    {
+        const ssize_t sent = ::send(m_fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL);
+        return sent > 0 ? qint64(sent) : 0;
     }
     // Drains what has arrived; each call that finds bytes counts as one read.
     void poll()
@@ -107,6 +118,10 @@ private slots:
     void faults_data();
     void faults();
     void faultsChangeWhileConnected();
+    void edges_data();
+    void edges();
+    void program_data();
+    void program();
 };
 
 void TestSimFaults::faults_data()
@@ -218,6 +233,7 @@ void TestSimFaults::faults()
     SimModule module;
     module.setSerialNumber(kSerial);
     module.setFirmwareVersion(kVersion);
+    module.setRecording(true);
     QVERIFY(module.listen());
     const quint16 port = module.port();
     module.setFaults(faults);
@@ -300,6 +316,7 @@ void TestSimFaults::faults()
 void TestSimFaults::faultsChangeWhileConnected()
 {
     SimModule module;
+    module.setRecording(true);
     QVERIFY(module.listen());
     RawClient client;
     QSignalSpy handled(&module, &SimModule::commandHandled);
@@ -328,6 +345,186 @@ void TestSimFaults::faultsChangeWhileConnected()
     QVERIFY(client.waitUntil([&] { return client.data.size() >= 15; }));
     QCOMPARE(client.data, dataReplyOf(module.serialNumber()));
     QCOMPARE(module.handledCommands(), (QList<QByteArray>{"V01", "V01", "S01"}));
+}
+
+static qint64 processorMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return qint64(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+}
+
+enum class Edge { Noise, RepliesUnread, NoDescriptors };
+Q_DECLARE_METATYPE(Edge)
+
+void TestSimFaults::edges_data()
+{
+    QTest::addColumn<Edge>("edge");
+    QTest::addColumn<bool>("recording");
+
+    QTest::newRow("megabytes of noise, not recording") << Edge::Noise << false;
+    QTest::newRow("requests whose replies are never read") << Edge::RepliesUnread << false;
+    QTest::newRow("descriptors run out and come back") << Edge::NoDescriptors << true;
+}
+
+// What a client does to the module must never cost it unbounded memory or its listening port.
+void TestSimFaults::edges()
+{
+    QFETCH(Edge, edge);
+    QFETCH(bool, recording);
+
+    SimModule module;
+    module.setSerialNumber(kSerial);
+    module.setRecording(recording);
+    QVERIFY(module.listen());
+    QSignalSpy connected(&module, &SimModule::clientConnected);
+    RawClient client;
+    QVERIFY(client.open(module.port()));
+
+    switch (edge) {
+    case Edge::Noise: {
+        QVERIFY(connected.wait(10000));
+        const QByteArray noise = QByteArray(64 * 1024 - 1, 'x') + '\r';
+        for (int i = 0; i < 64; ++i) {
+            qsizetype at = 0;
+            QVERIFY(QTest::qWaitFor(
+                [&] { return (at += client.trySend(noise.mid(at))) == noise.size(); }, 10000));
+        }
+        client.send(frameOf("S01"));
+        QVERIFY(client.waitUntil([&] { return client.data.endsWith(dataReplyOf(kSerial)); }));
+        QVERIFY(module.received().isEmpty());
+        QVERIFY(module.handledCommands().isEmpty());
+        break;
+    }
+    case Edge::RepliesUnread: {
+        // Every 10-byte request asks for a 15-byte reply that the client never reads: the module
+        // stops reading, so the client's sends end up waiting in the kernel.
+        QVERIFY(connected.wait(10000));
+        const QByteArray requests = frameOf("S01").repeated(6400);
+        const qint64 budget = 64 * 1024 * 1024;
+        qint64 taken = 0;
+        const auto sendSome = [&] {
+            const qint64 sent = client.trySend(requests);
+            taken += sent;
+            return sent > 0;
+        };
+        while (taken < budget && QTest::qWaitFor(sendSome, 500)) {
+        }
+        QVERIFY2(taken < budget, qPrintable(QString::number(taken)));
+        break;
+    }
+    case Edge::NoDescriptors: {
+        // A first connection is taken as usual; the next one waits in the backlog while the
+        // module cannot accept it.
+        QVERIFY(connected.wait(10000));
+        RawClient next;
+        QVERIFY(next.open(module.port()));
+        rlimit saved{};
+        QVERIFY(getrlimit(RLIMIT_NOFILE, &saved) == 0);
+        rlimit low = saved;
+        low.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 512);
+        QVERIFY(setrlimit(RLIMIT_NOFILE, &low) == 0);
+        std::vector<int> spent;
+        for (int fd = ::dup(0); fd >= 0; fd = ::dup(0)) {
+            spent.push_back(fd);
+        }
+        // Meanwhile the module waits rather than spinning on the backlog: a spin would take
+        // about all the processor time of the wait, an idle wait next to none.
+        QElapsedTimer wall;
+        wall.start();
+        const qint64 cpuBefore = processorMs();
+        QVERIFY(!connected.wait(1000));
+        const qint64 cpuUsed = processorMs() - cpuBefore;
+        QVERIFY2(cpuUsed * 4 < wall.elapsed(),
+                 qPrintable(QStringLiteral("%1 ms of processor time in %2 ms")
+                                .arg(cpuUsed)
+                                .arg(wall.elapsed())));
+        for (const int fd : spent) {
+            ::close(fd);
+        }
+        QVERIFY(setrlimit(RLIMIT_NOFILE, &saved) == 0);
+        QVERIFY(connected.wait(10000));
+        next.send(frameOf("S01"));
+        QVERIFY(next.waitUntil([&] { return next.data.size() >= 15; }));
+        QCOMPARE(next.data, dataReplyOf(module.serialNumber()));
+        QCOMPARE(module.received(), frameOf("S01"));
+        break;
+    }
+    }
+}
+
+enum class Run { Refused, RefusedThenAccepted, Reports };
+Q_DECLARE_METATYPE(Run)
+
+void TestSimFaults::program_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Run>("run");
+    QTest::addColumn<QByteArray>("line");
+
+    QTest::newRow("fleet refusing for ever")
+        << QStringList{"--count", "2", "--refuse-for", "0"} << Run::Refused << QByteArray();
+    QTest::newRow("fleet refusing for a while")
+        << QStringList{"--count", "2", "--refuse-for", "300"} << Run::RefusedThenAccepted
+        << QByteArray("velqa-sim: accepting connections again");
+    QTest::newRow("fleet, verbose") << QStringList{"--count", "2", "--verbose"} << Run::Reports
+                                    << QByteArray("velqa-sim: 127.0.0.2: S01");
+}
+
+// The fault options reach every module the program serves, one or many.
+void TestSimFaults::program()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(Run, run);
+    QFETCH(QByteArray, line);
+
+    QProcess sim;
+    const auto stop = qScopeGuard([&sim] {
+        sim.kill();
+        sim.waitForFinished(10000);
+    });
+    QByteArray output;
+    connect(&sim, &QProcess::readyReadStandardOutput, this,
+            [&] { output += sim.readAllStandardOutput(); });
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start(QStringLiteral(VELQA_SIM_PROGRAM), arguments + QStringList{"--port", "0"});
+    QVERIFY(sim.waitForStarted(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(output.contains("port ") || output.contains("module on "), 10000);
+    quint16 port = 0;
+    const QList<QByteArray> lines = output.split('\n');
+    for (const QByteArray &text : lines) {
+        if (text.contains(", port ")) {
+            port = quint16(text.mid(text.lastIndexOf(' ') + 1).toUInt());
+        } else if (text.contains("module on ")) {
+            port = quint16(text.mid(text.lastIndexOf(':') + 1).toUInt());
+        }
+    }
+    QVERIFY2(port != 0, output.constData());
+    const quint32 host = arguments.contains("--count") ? INADDR_LOOPBACK + 1 : INADDR_LOOPBACK;
+
+    RawClient client;
+    int error = 0;
+    switch (run) {
+    case Run::Refused:
+        QVERIFY(!client.open(port, &error, INADDR_LOOPBACK));
+        QCOMPARE(error, ECONNREFUSED);
+        QVERIFY(!client.open(port, &error, host));
+        QCOMPARE(error, ECONNREFUSED);
+        break;
+    case Run::RefusedThenAccepted:
+        QVERIFY(!client.open(port, &error, host));
+        QCOMPARE(error, ECONNREFUSED);
+        QTRY_VERIFY_WITH_TIMEOUT(output.contains(line), 10000);
+        QVERIFY(client.open(port, &error, host));
+        break;
+    case Run::Reports:
+        QVERIFY(client.open(port, &error, host));
+        client.send(frameOf("S01"));
+        QVERIFY(client.waitUntil([&] { return client.data.size() >= 15; }));
+        QTRY_VERIFY_WITH_TIMEOUT(output.contains(line + '\n'), 10000);
+        break;
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSimFaults)

@@ -1,14 +1,20 @@
+#include "ModulePage.h"
 #include "WebPane.h"
 
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QVBoxLayout>
 #include <QWebEngineView>
 #include <QtTest>
 
 #include <unistd.h>
 
-// Answers GET / with a small page titled "Module page" and counts those requests.
+// Answers GET / with a small page titled "Module page" and counts those requests; other paths
+// serve the pages a test gives it.
 class PageServer : public QObject
 {
     Q_OBJECT
@@ -23,6 +29,7 @@ public:
     [[nodiscard]] quint16 port() const { return m_server.serverPort(); }
     [[nodiscard]] int pageRequests() const { return m_pageRequests; }
     [[nodiscard]] int connections() const { return m_connections; }
+    void setPage(const QByteArray &path, const QByteArray &body) { m_pages.insert(path, body); }
 
 private:
     void onNewConnection()
@@ -49,6 +56,9 @@ private:
             ++m_pageRequests;
             status = "200 OK";
             body = "<html><head><title>Module page</title></head><body>serial 0001</body></html>";
+        } else if (m_pages.contains(path)) {
+            status = "200 OK";
+            body = m_pages.value(path);
         }
         socket->write("HTTP/1.1 " + status +
                       "\r\nContent-Type: text/html\r\nCache-Control: no-store\r\n"
@@ -59,6 +69,7 @@ private:
 
     QTcpServer m_server;
     QHash<QTcpSocket *, QByteArray> m_pending;
+    QHash<QByteArray, QByteArray> m_pages;
     int m_pageRequests = 0;
     int m_connections = 0;
 };
@@ -76,6 +87,8 @@ private slots:
     void emptyTextLoadsNothing();
     void unreachableAddressIsNotAnError();
     void prepareKeepsUserFlags();
+    void pageDialogs_data();
+    void pageDialogs();
 };
 
 void TestWebPane::webLocation_data()
@@ -206,6 +219,98 @@ void TestWebPane::prepareKeepsUserFlags()
     QCOMPARE(flags.count("--disable-component-update"), 1);
     QCOMPARE(flags.count("--disable-background-networking"), 1);
     QCOMPARE(flags.first(), QByteArray("--user-flag"));
+}
+
+void TestWebPane::pageDialogs_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("notice");
+    QTest::addColumn<bool>("stopped");
+    QTest::addColumn<bool>("leave");
+
+    const QString stoppedNotice = QStringLiteral("The page was stopped: it kept opening dialogs.");
+    QTest::newRow("one alert")
+        << QByteArray("<script>alert('Slot 1\\nwritten');document.title='after'</script>")
+        << QStringLiteral("Slot 1 written") << false << false;
+    QTest::newRow("one alert with a huge text")
+        << QByteArray("<script>alert('A'.repeat(1000000));document.title='after'</script>")
+        << ModulePage::NoticeText(QString(1000000, QLatin1Char('A'))) << false << false;
+    QTest::newRow("confirm, answered cancel")
+        << QByteArray("<script>document.title=confirm('Sure?')?'ok':'after'</script>")
+        << QStringLiteral("Sure?") << false << false;
+    QTest::newRow("prompt, answered cancel")
+        << QByteArray("<script>document.title=prompt('Name?','x')===null?'after':'ok'</script>")
+        << QStringLiteral("Name?") << false << false;
+    QTest::newRow("alert in a loop")
+        << QByteArray("<script>for(;;)alert('again')</script>") << stoppedNotice << true << false;
+    QTest::newRow("confirm in a loop") << QByteArray("<script>while(!confirm('Leave?')){}</script>")
+                                       << stoppedNotice << true << false;
+    QTest::newRow("prompt in a loop")
+        << QByteArray("<script>while(prompt('Name?')===null){}</script>") << stoppedNotice << true
+        << false;
+    QTest::newRow("leave-this-page question")
+        << QByteArray("<script>addEventListener('beforeunload',e=>{e.preventDefault();"
+                      "e.returnValue='Leave?'});onbeforeunload=()=>'Leave?';"
+                      "document.title='after'</script><p>click me</p>")
+        << QString() << false << true;
+}
+
+// Whatever dialogs the module's page opens, the window around the pane keeps taking input.
+void TestWebPane::pageDialogs()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, notice);
+    QFETCH(bool, stopped);
+    QFETCH(bool, leave);
+
+    PageServer server;
+    QVERIFY(server.Listen());
+    server.setPage("/dialogs.htm",
+                   "<html><head><title>before</title></head><body>" + body + "</body></html>");
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    auto *view = new QWebEngineView(&window);
+    auto *exit = new QPushButton(QStringLiteral("Exit"), &window);
+    layout->addWidget(view);
+    layout->addWidget(exit);
+    window.resize(500, 400);
+    window.show();
+    WebPane pane(view);
+    QSignalSpy exitClicked(exit, &QPushButton::clicked);
+
+    // A dialog that holds the window is counted and closed, so a failing row ends.
+    int blocked = 0;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, this, [&blocked] {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            ++blocked;
+            modal->close();
+        }
+    });
+    watch.start(50);
+
+    pane.Navigate(QString("127.0.0.1:%1/dialogs.htm").arg(server.port()));
+    if (stopped) {
+        QTRY_COMPARE_WITH_TIMEOUT(view->url(), QUrl("about:blank"), 60000);
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(view->title(), QString("after"), 60000);
+    }
+    if (leave) {
+        // The page asks its question only once someone has used it.
+        QTest::mouseClick(view->focusProxy(), Qt::LeftButton, {}, QPoint(20, 20));
+        pane.Navigate(QString("127.0.0.1:%1").arg(server.port()));
+        QTRY_COMPARE_WITH_TIMEOUT(view->title(), QString("Module page"), 60000);
+    }
+    QCOMPARE(blocked, 0);
+    const auto *label = view->findChild<QLabel *>("webNotice");
+    QVERIFY(label);
+    QCOMPARE(label->isVisible(), !notice.isEmpty());
+    if (!notice.isEmpty())
+        QCOMPARE(label->text(), notice);
+    QVERIFY(label->text().size() <= ModulePage::TextLimit);
+    QVERIFY(label->geometry().bottom() < view->height() / 2);
+    QTest::mouseClick(exit, Qt::LeftButton);
+    QCOMPARE(exitClicked.size(), 1);
 }
 
 QTEST_MAIN(TestWebPane)

@@ -1,5 +1,7 @@
 #include "WebPane.h"
 
+#include "ModulePage.h"
+
 #include <QByteArrayList>
 #include <QCoreApplication>
 #include <QWebEngineView>
@@ -46,7 +48,12 @@ void PrepareWebEngine()
 // Any program linking the pane gets a working engine, even one that forgets PrepareWebEngine().
 Q_COREAPP_STARTUP_FUNCTION(PrepareWebEngine)
 
-WebPane::WebPane(QWebEngineView *view) : m_view(view) {}
+WebPane::WebPane(QWebEngineView *view) : m_view(view)
+{
+    if (m_view) {
+        m_view->setPage(new ModulePage(m_view));
+    }
+}
 
 void WebPane::Navigate(const QString &typedText)
 {

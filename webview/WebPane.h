@@ -16,7 +16,8 @@ class QWebEngineView;
 void PrepareWebEngine();
 
 // The browser pane's two operations. Neither raises or reports: whatever the engine makes of an
-// unreachable address is what the pane shows.
+// unreachable address is what the pane shows. The pane shows the module's page through a
+// ModulePage, so nothing the page does can block the window.
 class WebPane
 {
 public:

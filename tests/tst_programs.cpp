@@ -1,0 +1,63 @@
+#include <QProcess>
+#include <QTest>
+
+// The three programs answer --help and --version, and refuse an unknown option, on a machine
+// with no display at all: nothing here may need a window system.
+class TestPrograms : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void options_data();
+    void options();
+};
+
+void TestPrograms::options_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("output");
+
+    const QString programs[] = {QStringLiteral(VELQA_CONFIG_PROGRAM),
+                                QStringLiteral(VELQA_SIM_PROGRAM),
+                                QStringLiteral(VELQA_CLI_PROGRAM)};
+    for (const QString &program : programs) {
+        const QByteArray name = program.section(QLatin1Char('/'), -1).toLatin1();
+        QTest::newRow(name + " --help") << program << "--help" << 0 << QByteArray("Usage: ");
+        QTest::newRow(name + " --version")
+            << program << "--version" << 0 << name + " " + VELQA_VERSION + "\n";
+        QTest::newRow(name + " unknown option")
+            << program << "--no-such-option" << 2 << QByteArray();
+    }
+}
+
+void TestPrograms::options()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, option);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, output);
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), QString());
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, {option});
+    QVERIFY(process.waitForFinished(60000));
+    const QByteArray out = process.readAllStandardOutput();
+    const QByteArray err = process.readAllStandardError();
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(process.exitCode() == exitCode, err.constData());
+    if (exitCode == 0) {
+        QVERIFY2(out.startsWith(output), out.constData());
+    } else {
+        QVERIFY(out.isEmpty());
+        QVERIFY2(err.contains("no-such-option"), err.constData());
+    }
+}
+
+QTEST_GUILESS_MAIN(TestPrograms)
+#include "tst_programs.moc"

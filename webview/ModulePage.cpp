@@ -1,0 +1,169 @@
+#include "ModulePage.h"
+
+#include <QAuthenticator>
+#include <QEvent>
+#include <QLabel>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineView>
+
+// A leave-this-page question is asked by the view in a modal box that no page subclass can
+// answer, so the page never gets to register the handler that would ask it.
+static const char kNoLeaveQuestion[] = R"((function () {
+    const add = EventTarget.prototype.addEventListener;
+    EventTarget.prototype.addEventListener = function (type, listener, options) {
+        if (String(type).toLowerCase() === 'beforeunload')
+            return;
+        return add.call(this, type, listener, options);
+    };
+    Object.defineProperty(window, 'onbeforeunload',
+                          { get() { return null; }, set(value) {}, configurable: false });
+})();)";
+
+ModulePage::ModulePage(QWebEngineView *view) : QWebEnginePage(view), m_view(view)
+{
+    QWebEngineScript noLeaveQuestion;
+    noLeaveQuestion.setName(QStringLiteral("velqa-no-leave-question"));
+    noLeaveQuestion.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    noLeaveQuestion.setWorldId(QWebEngineScript::MainWorld);
+    noLeaveQuestion.setRunsOnSubFrames(true);
+    noLeaveQuestion.setSourceCode(QString::fromLatin1(kNoLeaveQuestion));
+    scripts().insert(noLeaveQuestion);
+
+    // A null authenticator declines the log-in instead of asking the technician for one.
+    connect(this, &QWebEnginePage::authenticationRequired, this,
+            [](const QUrl &, QAuthenticator *authenticator) { *authenticator = QAuthenticator(); });
+    connect(this, &QWebEnginePage::proxyAuthenticationRequired, this,
+            [](const QUrl &, QAuthenticator *authenticator, const QString &) {
+                *authenticator = QAuthenticator();
+            });
+    connect(this, &QWebEnginePage::loadStarted, this, &ModulePage::onLoadStarted);
+
+    if (m_view) {
+        m_notice = new QLabel(m_view);
+        m_notice->setObjectName(QStringLiteral("webNotice"));
+        m_notice->setTextFormat(Qt::PlainText);
+        m_notice->setWordWrap(true);
+        m_notice->setAutoFillBackground(true);
+        m_notice->setStyleSheet(QStringLiteral(
+            "QLabel{background:#ffffe1;color:#000;border:1px solid #808080;padding:3px}"));
+        m_notice->setToolTip(QStringLiteral("Click to hide"));
+        m_notice->hide();
+        m_notice->installEventFilter(this);
+        m_view->installEventFilter(this);
+    }
+}
+
+QString ModulePage::NoticeText(const QString &message)
+{
+    QString text = message.left(TextLimit + 1);
+    for (QChar &ch : text) {
+        if (ch.category() == QChar::Other_Control || ch.category() == QChar::Separator_Line ||
+            ch.category() == QChar::Separator_Paragraph) {
+            ch = QLatin1Char(' ');
+        }
+    }
+    if (text.size() > TextLimit) {
+        text.truncate(TextLimit - 1);
+        text += QChar(0x2026);
+    }
+    return text;
+}
+
+void ModulePage::javaScriptAlert(const QUrl &, const QString &msg)
+{
+    onDialog(msg);
+}
+
+bool ModulePage::javaScriptConfirm(const QUrl &, const QString &msg)
+{
+    onDialog(msg);
+    return false;
+}
+
+bool ModulePage::javaScriptPrompt(const QUrl &, const QString &msg, const QString &, QString *)
+{
+    onDialog(msg);
+    return false;
+}
+
+QStringList ModulePage::chooseFiles(FileSelectionMode, const QStringList &, const QStringList &)
+{
+    // The tool reads no files, and a file dialog would hold the window.
+    return {};
+}
+
+void ModulePage::onDialog(const QString &message)
+{
+    if (m_stopping) {
+        return;
+    }
+    if (++m_dialogs > DialogLimit) {
+        stop();
+        return;
+    }
+    showNotice(NoticeText(message));
+}
+
+// Each dialog call arrives from the page's renderer while it waits for the answer, so the page is
+// left once the call has returned.
+void ModulePage::stop()
+{
+    m_stopping = true;
+    showNotice(QStringLiteral("The page was stopped: it kept opening dialogs."));
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            triggerAction(QWebEnginePage::Stop);
+            setUrl(QUrl(QStringLiteral("about:blank")));
+            emit stoppedForDialogs();
+        },
+        Qt::QueuedConnection);
+}
+
+void ModulePage::onLoadStarted()
+{
+    m_dialogs = 0;
+    if (m_stopping) {
+        // The empty page that replaces a stopped one keeps the notice saying why.
+        m_stopping = false;
+        return;
+    }
+    if (m_notice) {
+        m_notice->hide();
+    }
+}
+
+void ModulePage::showNotice(const QString &text)
+{
+    if (!m_notice) {
+        return;
+    }
+    m_notice->setText(text);
+    placeNotice();
+    m_notice->show();
+    m_notice->raise();
+}
+
+// Across the top of the pane, never taller than a third of it.
+void ModulePage::placeNotice()
+{
+    if (!m_notice || !m_view) {
+        return;
+    }
+    const int width = m_view->width();
+    const int height = qMin(m_notice->heightForWidth(width), qMax(m_view->height() / 3, 1));
+    m_notice->setGeometry(0, 0, width, qMax(height, m_notice->fontMetrics().height() + 8));
+}
+
+bool ModulePage::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_notice && event->type() == QEvent::MouseButtonPress) {
+        m_notice->hide();
+        return true;
+    }
+    if (watched == m_view && event->type() == QEvent::Resize && m_notice && m_notice->isVisible()) {
+        placeNotice();
+    }
+    return QWebEnginePage::eventFilter(watched, event);
+}
