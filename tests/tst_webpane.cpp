@@ -108,6 +108,13 @@ void TestWebPane::webLocation_data()
                                         << "http://127.0.0.1";
     QTest::newRow("empty") << ""
                            << "";
+    // Short numbers that the browser would complete to another address go nowhere.
+    QTest::newRow("short number") << "127.1"
+                                  << "";
+    QTest::newRow("short number and port") << "127.0.77:8080"
+                                           << "";
+    QTest::newRow("short number in a location") << "http://user@0x7f.1/index.htm"
+                                                << "";
     QTest::newRow("only spaces") << "   "
                                  << "";
 }

@@ -1,9 +1,12 @@
 #include "WebPane.h"
 
+#include "HostText.h"
+
 #include "ModulePage.h"
 
 #include <QByteArrayList>
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <QWebEngineView>
 
 #include <unistd.h>
@@ -16,10 +19,28 @@ static const char *const kQuietFlags[] = {
     "--no-pings",
 };
 
+// The authority of a typed location ("host", "host:port"), as typed: QUrl would already have
+// read a short number such as "192.168.1" as some full address.
+static QString typedAuthority(const QString &text)
+{
+    QString rest = text;
+    const qsizetype scheme = rest.indexOf(QLatin1String("://"));
+    if (scheme >= 0)
+        rest = rest.mid(scheme + 3);
+    const qsizetype end = rest.indexOf(QRegularExpression(QStringLiteral("[/?#]")));
+    if (end >= 0)
+        rest.truncate(end);
+    return rest.mid(rest.lastIndexOf(QLatin1Char('@')) + 1);
+}
+
 QUrl WebLocation(const QString &typedText)
 {
     const QString text = typedText.trimmed();
     if (text.isEmpty())
+        return {};
+    // A number that is not four decimal parts names no module: the pane goes nowhere rather
+    // than to whatever address the browser would make of it.
+    if (ParseHostText(typedAuthority(text)).kind == HostText::Kind::NotAnAddress)
         return {};
     return QUrl::fromUserInput(text);
 }
