@@ -17,6 +17,8 @@ packages=(
     dbus-daemon dbus-bin at-spi2-core python3-gi gir1.2-atspi-2.0
     # A desktop platform theme, to check and picture the window under one.
     qt6ct
+    # Validates the desktop entry in the installation check.
+    desktop-file-utils
 )
 
 missing=()
