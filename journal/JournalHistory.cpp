@@ -91,7 +91,8 @@ QString FormatHistoryTable(const QList<JournalRecord> &records)
             line += i + 1 < row.size() ? row[i].leftJustified(widths[i] + 2) : row[i];
         text += line + QLatin1Char('\n');
     }
-    text += QStringLiteral("%1 records\n").arg(records.size());
+    text += records.size() == 1 ? QStringLiteral("1 record\n")
+                                : QStringLiteral("%1 records\n").arg(records.size());
     return text;
 }
 

@@ -20,7 +20,8 @@ static const char kNoLeaveQuestion[] = R"((function () {
                           { get() { return null; }, set(value) {}, configurable: false });
 })();)";
 
-ModulePage::ModulePage(QWebEngineView *view) : QWebEnginePage(view), m_view(view)
+ModulePage::ModulePage(QWebEngineView *view)
+    : QWebEnginePage(view), m_view(view), m_viewObject(view)
 {
     QWebEngineScript noLeaveQuestion;
     noLeaveQuestion.setName(QStringLiteral("velqa-no-leave-question"));
@@ -162,7 +163,9 @@ bool ModulePage::eventFilter(QObject *watched, QEvent *event)
         m_notice->hide();
         return true;
     }
-    if (watched == m_view && event->type() == QEvent::Resize && m_notice && m_notice->isVisible()) {
+    // Compared by address only: the view may be half destroyed when its last events come.
+    if (event->type() == QEvent::Resize && watched == m_viewObject && m_notice &&
+        m_notice->isVisible()) {
         placeNotice();
     }
     return QWebEnginePage::eventFilter(watched, event);

@@ -48,6 +48,7 @@ private:
     void stop();
 
     QPointer<QWebEngineView> m_view;
+    const QObject *m_viewObject = nullptr;
     QPointer<QLabel> m_notice;
     int m_dialogs = 0;
     bool m_stopping = false;

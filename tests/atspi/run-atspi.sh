@@ -38,6 +38,12 @@ for _ in $(seq 100); do
 done
 
 export DISPLAY=":$display" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work"
+# Under AddressSanitizer: the real display's GL driver and the accessibility bridge are unloaded
+# before the leak check, so their lasting allocations show with no library name to suppress
+# them by. The offscreen window tests still check the tool's own code for leaks.
+if [ -n "${ASAN_OPTIONS:-}" ]; then
+    export ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0"
+fi
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 VELQA_ATSPI_CHECKER="$here/check_window.py"
 # The bus launcher ends with the session; the test's exit status is the session's.
 dbus-run-session -- bash -c '
