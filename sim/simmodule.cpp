@@ -133,45 +133,6 @@ void SimModule::disconnectClient()
     }
 }
 
-void SimModule::setSerialNumber(const QByteArray &serialNumber)
-{
-    m_serialNumber = SimFrame::fitted(serialNumber, SimFrame::FieldWidth);
-}
-
-void SimModule::setFirmwareVersion(const QByteArray &version)
-{
-    m_firmwareVersion = SimFrame::fitted(version, SimFrame::FieldWidth);
-}
-
-QByteArray SimModule::slotData(int slot) const
-{
-    if (slot < 1 || slot > SimFrame::SlotCount) {
-        return {};
-    }
-    return m_slots.at(slot - 1);
-}
-
-void SimModule::setSlotData(int slot, const QByteArray &data)
-{
-    if (slot >= 1 && slot <= SimFrame::SlotCount) {
-        m_slots[slot - 1] = SimFrame::fitted(data, SimFrame::SlotWidth);
-    }
-}
-
-bool SimModule::setCardNumber(const QByteArray &cardNumber)
-{
-    if (cardNumber.size() != SimFrame::FieldWidth) {
-        return false;
-    }
-    for (const char digit : cardNumber) {
-        if (digit < '0' || digit > '9') {
-            return false;
-        }
-    }
-    m_cardNumber = cardNumber;
-    return true;
-}
-
 void SimModule::setFaults(const SimFaults &faults)
 {
     m_faults = faults;
@@ -329,35 +290,6 @@ void SimModule::handleRequest(const SimRequest &request)
     if (!answer.isEmpty() || after != AfterSend::Nothing) {
         queue(answer, after);
     }
-}
-
-QByteArray SimModule::answerFor(const SimRequest &request)
-{
-    switch (request.kind) {
-    case SimRequestKind::Command: {
-        const int slot = request.name.at(2) - '0';
-        switch (request.name.at(0)) {
-        case 'S':
-            return SimFrame::reply(m_serialNumber);
-        case 'V':
-            return SimFrame::reply(m_firmwareVersion);
-        case 'G':
-            return SimFrame::reply(slotData(slot));
-        case 'F':
-            setSlotData(slot, request.data);
-            return SimFrame::reply(request.name);
-        default:
-            return SimFrame::nak();
-        }
-    }
-    case SimRequestKind::Reader:
-        return m_noCard ? SimFrame::noCardReply() : SimFrame::cardReply(m_cardNumber);
-    case SimRequestKind::Loop:
-        return request.raw;
-    case SimRequestKind::Bad:
-        break;
-    }
-    return SimFrame::nak();
 }
 
 QByteArray SimModule::misshapen(const QByteArray &reply) const
