@@ -57,7 +57,7 @@ static bool isControl(char16_t c)
 }
 
 // One target before expansion: a host text, or the addresses first..last.
-struct TargetSpec
+struct ParsedTarget
 {
     QString host;
     quint32 first = 0;
@@ -66,7 +66,7 @@ struct TargetSpec
     [[nodiscard]] qint64 count() const { return range ? qint64(last) - first + 1 : 1; }
 };
 
-static bool parseTarget(const QString &target, TargetSpec *spec, QString *error)
+static bool parseTarget(const QString &target, ParsedTarget *out, QString *error)
 {
     const QString text = target.trimmed();
     if (text.isEmpty()) {
@@ -84,14 +84,14 @@ static bool parseTarget(const QString &target, TargetSpec *spec, QString *error)
     }
     const qsizetype dash = text.indexOf(QLatin1Char('-'));
     // Host names may hold dashes; a range starts with a dotted address.
-    if (dash > 0 && parseDotted(QStringView(text).left(dash), &spec->first)) {
+    if (dash > 0 && parseDotted(QStringView(text).left(dash), &out->first)) {
         const QStringView right = QStringView(text).mid(dash + 1);
-        bool ok = parseDotted(right, &spec->last);
+        bool ok = parseDotted(right, &out->last);
         if (!ok && !right.isEmpty() && right.size() <= 3 &&
             std::all_of(right.begin(), right.end(), isAsciiDigit)) {
             const uint octet = right.toUInt();
             ok = octet <= 255;
-            spec->last = (spec->first & 0xFFFFFF00u) | octet;
+            out->last = (out->first & 0xFFFFFF00u) | octet;
         }
         if (!ok) {
             *error = QStringLiteral("bad range %1: want FIRST-LAST such as "
@@ -99,17 +99,17 @@ static bool parseTarget(const QString &target, TargetSpec *spec, QString *error)
                          .arg(quoted(text));
             return false;
         }
-        if (spec->last < spec->first) {
+        if (out->last < out->first) {
             *error =
                 QStringLiteral("bad range %1: its end comes before its start").arg(quoted(text));
             return false;
         }
-        spec->range = true;
+        out->range = true;
         return true;
     }
     quint32 address = 0;
     if (parseDotted(text, &address)) {
-        spec->host = QHostAddress(address).toString();
+        out->host = QHostAddress(address).toString();
         return true;
     }
     if (looksNumeric(text) && text.count(QLatin1Char('.')) >= 3) {
@@ -121,25 +121,25 @@ static bool parseTarget(const QString &target, TargetSpec *spec, QString *error)
         *error = QStringLiteral("bad target %1").arg(quoted(text));
         return false;
     }
-    spec->host = text;
+    out->host = text;
     return true;
 }
 
-// Adds the target to `specs` and its count to `total`; false with `error` set when it is
+// Adds the target to `parsed` and its count to `total`; false with `error` set when it is
 // malformed or brings the total past the limit.
-static bool addTarget(const QString &target, std::vector<TargetSpec> *specs, qint64 *total,
+static bool addTarget(const QString &target, std::vector<ParsedTarget> *parsed, qint64 *total,
                       QString *error)
 {
-    TargetSpec spec;
-    if (!parseTarget(target, &spec, error))
+    ParsedTarget one;
+    if (!parseTarget(target, &one, error))
         return false;
-    *total += spec.count();
+    *total += one.count();
     if (*total > MaxTargets) {
         *error =
             QStringLiteral("more than %1 targets (each address of a range counts)").arg(MaxTargets);
         return false;
     }
-    specs->push_back(std::move(spec));
+    parsed->push_back(std::move(one));
     return true;
 }
 
@@ -176,7 +176,7 @@ static bool readTargetFile(const QString &path, QByteArray *bytes, QString *erro
     return true;
 }
 
-static bool addTargetFile(const QString &path, std::vector<TargetSpec> *specs, qint64 *total,
+static bool addTargetFile(const QString &path, std::vector<ParsedTarget> *parsed, qint64 *total,
                           QString *error)
 {
     QByteArray bytes;
@@ -204,7 +204,7 @@ static bool addTargetFile(const QString &path, std::vector<TargetSpec> *specs, q
         if (comment >= 0)
             line.truncate(comment);
         for (const QString &word : line.split(separators, Qt::SkipEmptyParts)) {
-            if (!addTarget(word, specs, total, error))
+            if (!addTarget(word, parsed, total, error))
                 return fail(*error);
         }
     }
@@ -214,14 +214,14 @@ static bool addTargetFile(const QString &path, std::vector<TargetSpec> *specs, q
 TargetList ParseTargets(const QStringList &targets, const QStringList &files)
 {
     TargetList list;
-    std::vector<TargetSpec> specs;
+    std::vector<ParsedTarget> parsed;
     qint64 total = 0;
     for (const QString &target : targets) {
-        if (!addTarget(target, &specs, &total, &list.error))
+        if (!addTarget(target, &parsed, &total, &list.error))
             return list;
     }
     for (const QString &path : files) {
-        if (!addTargetFile(path, &specs, &total, &list.error))
+        if (!addTargetFile(path, &parsed, &total, &list.error))
             return list;
     }
     if (total == 0) {
@@ -229,12 +229,12 @@ TargetList ParseTargets(const QStringList &targets, const QStringList &files)
         return list;
     }
     list.hosts.reserve(total);
-    for (const TargetSpec &spec : specs) {
-        if (!spec.range) {
-            list.hosts.append(spec.host);
+    for (const ParsedTarget &one : parsed) {
+        if (!one.range) {
+            list.hosts.append(one.host);
             continue;
         }
-        for (quint64 address = spec.first; address <= spec.last; ++address)
+        for (quint64 address = one.first; address <= one.last; ++address)
             list.hosts.append(QHostAddress(quint32(address)).toString());
     }
     return list;
