@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 
+#include <optional>
+
 QByteArray ModuleMessages::SlotReadCommand(int slot)
 {
     return QByteArray("G") + QByteArray::number(slot).rightJustified(2, '0');
@@ -54,6 +56,7 @@ OperationResult ModuleOperations::Run(Operation operation, const QString &addres
     m_result.started = QDateTime::currentDateTimeUtc();
     const quint32 start = clock.Milliseconds();
     m_running = true;
+    std::optional<QString> failure;
     try {
         switch (operation) {
         case Operation::Scan:
@@ -76,13 +79,16 @@ OperationResult ModuleOperations::Run(Operation operation, const QString &addres
             m_result.outcome = Outcome::Success;
             break;
         }
-        m_result.durationMs = clock.Milliseconds() - start;
     } catch (const LinkError &error) {
+        failure = error.message();
+    }
+    // Taken before any error box opens: the time the technician reads it is not the module's.
+    m_result.durationMs = clock.Milliseconds() - start;
+    if (failure) {
         // The operation ends where the call failed; the window says why and takes input again.
         m_result.outcome = Outcome::Error;
-        m_result.errors << error.message();
-        m_result.durationMs = clock.Milliseconds() - start;
-        m_observer->ShowError(error.message());
+        m_result.errors << *failure;
+        m_observer->ShowError(*failure);
         m_observer->SetWindowEnabled(true);
         m_observer->SetBusyCursor(false);
     }
@@ -128,10 +134,12 @@ void ModuleOperations::wait(quint32 ms)
     m_link.WaitPumping(ms);
 }
 
-void ModuleOperations::beginOperation()
+void ModuleOperations::beginOperation(void (OperationObserver::*emptyResultField)())
 {
     m_observer->SetBusyCursor(true);
     m_observer->SetWindowEnabled(false);
+    (m_observer->*emptyResultField)();
+    QCoreApplication::processEvents();
 }
 
 void ModuleOperations::reportOutcome(Outcome outcome, Msg successRow, Msg noReplyRow)
@@ -202,9 +210,7 @@ void ModuleOperations::scanFailed()
 
 void ModuleOperations::setTestData()
 {
-    beginOperation();
-    m_observer->SlotsCleared();
-    QCoreApplication::processEvents();
+    beginOperation(&OperationObserver::SlotsCleared);
     Outcome outcome = Outcome::NotConnected;
     if (m_link.ConnectedFlag()) {
         outcome = Outcome::NoReply;
@@ -219,9 +225,7 @@ void ModuleOperations::setTestData()
 
 void ModuleOperations::clearAllData()
 {
-    beginOperation();
-    m_observer->SlotsCleared();
-    QCoreApplication::processEvents();
+    beginOperation(&OperationObserver::SlotsCleared);
     Outcome outcome = Outcome::NotConnected;
     if (m_link.ConnectedFlag()) {
         outcome = Outcome::NoReply;
@@ -257,9 +261,7 @@ bool ModuleOperations::sendRawAndWatch(const QByteArray &message, bool asBuffer)
 
 void ModuleOperations::readerTest()
 {
-    beginOperation();
-    m_observer->CardCleared();
-    QCoreApplication::processEvents();
+    beginOperation(&OperationObserver::CardCleared);
     Outcome outcome = Outcome::NotConnected;
     if (m_link.ConnectedFlag()) {
         outcome = Outcome::NoReply;
@@ -275,9 +277,7 @@ void ModuleOperations::readerTest()
 
 void ModuleOperations::loopTest()
 {
-    beginOperation();
-    m_observer->LoopCleared();
-    QCoreApplication::processEvents();
+    beginOperation(&OperationObserver::LoopCleared);
     Outcome outcome = Outcome::NotConnected;
     if (m_link.ConnectedFlag()) {
         outcome = Outcome::NoReply;

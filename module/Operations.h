@@ -126,7 +126,9 @@ private:
     void loopTest();
     void showWebPage();
 
-    void beginOperation();
+    // Busy cursor, window disabled, the operation's own result field emptied, then the events
+    // already waiting dispatched once.
+    void beginOperation(void (OperationObserver::*emptyResultField)());
     void reportOutcome(Outcome outcome, Msg successRow, Msg noReplyRow);
     void scanFailed();
     void setStatus(const QString &text);
