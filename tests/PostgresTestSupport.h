@@ -2,7 +2,7 @@
 
 // A real PostgreSQL server for tests and benchmarks: a fresh cluster in a temporary folder,
 // listening on 127.0.0.1 only, on a port nobody else holds. The server refuses to run as root,
-// so a root process runs it as the postgres system user.
+// so a root process runs its programs as the postgres system user.
 
 #include <QDir>
 #include <QFileInfo>
@@ -10,6 +10,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <memory>
 
 #include <pwd.h>
@@ -20,18 +21,19 @@ class PostgresTestServer
 public:
     ~PostgresTestServer() { stop(); }
 
-    // Where initdb and pg_ctl are: $VELQA_PG_BIN, else Debian's newest server package.
+    // Where initdb and pg_ctl are: $VELQA_PG_BIN, else the newest Debian package that has them
+    // (a newer client-only package has no initdb).
     static QString binDir()
     {
-        const QString fromEnvironment = qEnvironmentVariable("VELQA_PG_BIN");
-        if (!fromEnvironment.isEmpty())
-            return fromEnvironment;
-        const QDir versions(QStringLiteral("/usr/lib/postgresql"));
-        QStringList found = versions.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-        std::sort(found.begin(), found.end(),
+        QString bin = qEnvironmentVariable("VELQA_PG_BIN");
+        if (!bin.isEmpty())
+            return bin;
+        QStringList versions = QDir(QStringLiteral("/usr/lib/postgresql"))
+                                   .entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        std::sort(versions.begin(), versions.end(),
                   [](const QString &a, const QString &b) { return a.toInt() > b.toInt(); });
-        for (const QString &version : found) {
-            const QString bin = versions.filePath(version + QStringLiteral("/bin"));
+        for (const QString &version : versions) {
+            bin = QStringLiteral("/usr/lib/postgresql/%1/bin").arg(version);
             if (QFileInfo(bin + QStringLiteral("/initdb")).isExecutable())
                 return bin;
         }
@@ -47,23 +49,23 @@ public:
     // Makes the cluster and starts it; `error` says why not.
     bool create(QString *error)
     {
+        const auto fail = [error](const QString &why) {
+            *error = why;
+            return false;
+        };
         m_dir = std::make_unique<QTemporaryDir>();
         if (!m_dir->isValid())
-            return fail(error, QStringLiteral("no temporary folder"));
-        if (getuid() == 0) {
-            const passwd *user = getpwnam("postgres");
-            if (!user || chown(QFile::encodeName(m_dir->path()).constData(), user->pw_uid,
-                               user->pw_gid) != 0)
-                return fail(error, QStringLiteral("cannot hand the folder to the postgres user"));
-        }
+            return fail(QStringLiteral("no temporary folder"));
+        const passwd *user = getuid() == 0 ? getpwnam("postgres") : nullptr;
+        if (getuid() == 0 && (!user || chown(QFile::encodeName(m_dir->path()).constData(),
+                                             user->pw_uid, user->pw_gid) != 0))
+            return fail(QStringLiteral("cannot hand the folder to the postgres user"));
         QString output;
-        if (!run(QStringLiteral("initdb"),
-                 {QStringLiteral("-D"), dataDir(), QStringLiteral("-A"), QStringLiteral("trust"),
-                  QStringLiteral("-U"), QStringLiteral("postgres"), QStringLiteral("-E"),
-                  QStringLiteral("UTF8"), QStringLiteral("--locale=C"),
-                  QStringLiteral("--no-sync")},
+        if (!run("initdb",
+                 {"-D", dataDir(), "-A", "trust", "-U", "postgres", "-E", "UTF8", "--locale=C",
+                  "--no-sync"},
                  &output))
-            return fail(error, QStringLiteral("initdb failed: ") + output);
+            return fail(QStringLiteral("initdb failed: ") + output);
         // A port bound and let go just now is free unless someone takes it in between: then
         // the next one is tried.
         for (int attempt = 0; attempt < 3; ++attempt) {
@@ -75,7 +77,7 @@ public:
             if (start(&output))
                 return true;
         }
-        return fail(error, QStringLiteral("the server did not start: ") + output);
+        return fail(QStringLiteral("the server did not start: ") + output);
     }
 
     bool start(QString *output = nullptr)
@@ -84,70 +86,47 @@ public:
             QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off")
                 .arg(m_port)
                 .arg(m_dir->path());
-        m_running = run(QStringLiteral("pg_ctl"),
-                        {QStringLiteral("-D"), dataDir(), QStringLiteral("-o"), options,
-                         QStringLiteral("-l"), m_dir->filePath(QStringLiteral("server.log")),
-                         QStringLiteral("-w"), QStringLiteral("start")},
+        m_running = run("pg_ctl",
+                        {"-D", dataDir(), "-o", options, "-l",
+                         m_dir->filePath(QStringLiteral("server.log")), "-w", "start"},
                         output);
         return m_running;
     }
 
     bool stop()
     {
-        if (!m_running)
-            return true;
-        m_running = !run(QStringLiteral("pg_ctl"),
-                         {QStringLiteral("-D"), dataDir(), QStringLiteral("-m"),
-                          QStringLiteral("fast"), QStringLiteral("-w"), QStringLiteral("stop")});
+        if (m_running)
+            m_running = !run("pg_ctl", {"-D", dataDir(), "-m", "fast", "-w", "stop"});
         return !m_running;
     }
 
     // A new, empty database; its journal URL.
     QString createDatabase(const QString &name)
     {
-        QProcess process;
-        process.start(binDir() + QStringLiteral("/createdb"),
-                      {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                       QString::number(m_port), QStringLiteral("-U"), QStringLiteral("postgres"),
-                       name});
-        if (!process.waitForFinished(30000) || process.exitCode() != 0)
-            return QString();
-        return url(name);
+        return run("createdb",
+                   {"-h", "127.0.0.1", "-p", QString::number(m_port), "-U", "postgres", name})
+                   ? url(name)
+                   : QString();
     }
 
     [[nodiscard]] QString url(const QString &database) const
     {
         return QStringLiteral("postgresql://postgres@127.0.0.1:%1/%2").arg(m_port).arg(database);
     }
-    [[nodiscard]] quint16 port() const { return m_port; }
-    [[nodiscard]] QString log() const
-    {
-        QFile file(m_dir->filePath(QStringLiteral("server.log")));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
 
 private:
     [[nodiscard]] QString dataDir() const { return m_dir->filePath(QStringLiteral("data")); }
 
-    static bool fail(QString *error, const QString &why)
+    static bool run(const QString &tool, QStringList arguments, QString *output = nullptr)
     {
-        if (error)
-            *error = why;
-        return false;
-    }
-
-    bool run(const QString &tool, const QStringList &arguments, QString *output = nullptr)
-    {
+        QString program = binDir() + QLatin1Char('/') + tool;
+        if (getuid() == 0) {
+            arguments = QStringList{"-u", "postgres", "--", program} + arguments;
+            program = QStringLiteral("runuser");
+        }
         QProcess process;
         process.setProcessChannelMode(QProcess::MergedChannels);
-        const QString program = binDir() + QLatin1Char('/') + tool;
-        if (getuid() == 0)
-            process.start(QStringLiteral("runuser"),
-                          QStringList{QStringLiteral("-u"), QStringLiteral("postgres"),
-                                      QStringLiteral("--"), program} +
-                              arguments);
-        else
-            process.start(program, arguments);
+        process.start(program, arguments);
         const bool finished = process.waitForFinished(60000);
         if (output)
             *output = QString::fromLocal8Bit(process.readAll());
