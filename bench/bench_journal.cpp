@@ -20,8 +20,8 @@ static JournalRecord operationRecord(int n)
 {
     JournalRecord r = NewJournalRecord(QString::fromLatin1(JournalWords::SourceCli));
     r.address = QStringLiteral("127.0.0.%1").arg(1 + n % 250);
-    r.operation = QString::fromLatin1(JournalWords::OperationScan);
-    r.outcome = QString::fromLatin1(JournalWords::OutcomeSuccess);
+    r.operation = OperationName(Operation::Scan);
+    r.outcome = OutcomeName(Outcome::Success);
     r.status = QStringLiteral("Ok.");
     r.serial = QByteArray("SN") + QByteArray::number(100000 + n);
     r.version = QByteArray("V3.21");

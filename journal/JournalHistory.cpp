@@ -64,7 +64,7 @@ QString FormatHistoryTable(const QList<JournalRecord> &records)
     QList<QStringList> rows{header};
     for (const JournalRecord &r : records) {
         const QByteArray result =
-            r.operation == QLatin1String(JournalWords::OperationLoopTest) ? r.loop : r.card;
+            r.operation == OperationName(Operation::LoopTest) ? r.loop : r.card;
         rows << QStringList{r.time.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
                             cell(r.source, 8),
                             cell(r.station, 20),

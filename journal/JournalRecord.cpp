@@ -7,15 +7,21 @@
 
 QStringList JournalWords::Operations()
 {
-    return {QString::fromLatin1(OperationScan),     QString::fromLatin1(OperationSetTestData),
-            QString::fromLatin1(OperationClear),    QString::fromLatin1(OperationReaderTest),
-            QString::fromLatin1(OperationLoopTest), QString::fromLatin1(OperationWebPage)};
+    QStringList names;
+    for (const Operation operation :
+         {Operation::Scan, Operation::SetTestData, Operation::ClearAllData, Operation::ReaderTest,
+          Operation::LoopTest, Operation::WebPage})
+        names << OperationName(operation);
+    return names;
 }
 
 QStringList JournalWords::Outcomes()
 {
-    return {QString::fromLatin1(OutcomeSuccess), QString::fromLatin1(OutcomeNoReply),
-            QString::fromLatin1(OutcomeNotConnected), QString::fromLatin1(OutcomeError)};
+    QStringList names;
+    for (const Outcome outcome :
+         {Outcome::Success, Outcome::NoReply, Outcome::NotConnected, Outcome::Error})
+        names << OutcomeName(outcome);
+    return names;
 }
 
 bool operator==(const JournalRecord &a, const JournalRecord &b)

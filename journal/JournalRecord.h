@@ -1,5 +1,7 @@
 #pragma once
 
+#include "OperationResult.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
@@ -13,33 +15,13 @@ namespace JournalWords {
 inline constexpr char SourceWindow[] = "window";
 inline constexpr char SourceCli[] = "cli";
 
-inline constexpr char OperationScan[] = "scan";
-inline constexpr char OperationSetTestData[] = "set-test-data";
-inline constexpr char OperationClear[] = "clear";
-inline constexpr char OperationReaderTest[] = "reader-test";
-inline constexpr char OperationLoopTest[] = "loop-test";
-inline constexpr char OperationWebPage[] = "web-page";
-
-inline constexpr char OutcomeSuccess[] = "success";
-inline constexpr char OutcomeNoReply[] = "no-reply";
-inline constexpr char OutcomeNotConnected[] = "not-connected";
-inline constexpr char OutcomeError[] = "error";
-
+// The operations' and outcomes' own names (OperationName, OutcomeName).
 [[nodiscard]] QStringList Operations();
 [[nodiscard]] QStringList Outcomes();
 } // namespace JournalWords
 
-struct JournalSlot
-{
-    int slot = 0;
-    // The slot's characters as the module sent them.
-    QByteArray data;
-
-    friend bool operator==(const JournalSlot &a, const JournalSlot &b)
-    {
-        return a.slot == b.slot && a.data == b.data;
-    }
-};
+// A slot as the module sent it: the journal keeps what the operation read.
+using JournalSlot = SlotRead;
 
 // One operation as it ended. The module's bytes are kept exactly as they came (a null array when
 // the module did not send the field); the status is the text the technician saw.

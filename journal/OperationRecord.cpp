@@ -11,9 +11,7 @@ JournalRecord RecordFromResult(const OperationResult &result, const QString &sou
     record.status = result.status;
     record.serial = result.serial;
     record.version = result.version;
-    record.slotsRead.reserve(result.slotsRead.size());
-    for (const SlotRead &slot : result.slotsRead)
-        record.slotsRead.append({slot.slot, slot.data});
+    record.slotsRead = result.slotsRead;
     record.card = result.card;
     record.loop = result.loop;
     record.errors = result.errors;

@@ -22,6 +22,11 @@ struct SlotRead
 {
     int slot = 0;
     QByteArray data;
+
+    friend bool operator==(const SlotRead &a, const SlotRead &b)
+    {
+        return a.slot == b.slot && a.data == b.data;
+    }
 };
 
 // What one operation did, in the module's own bytes; the window formats them for its fields.

@@ -25,10 +25,8 @@ static JournalRecord makeRecord(int n)
     JournalRecord r = NewJournalRecord(QString::fromLatin1(JournalWords::SourceCli));
     r.time = kStart.addSecs(60 * n);
     r.address = QStringLiteral("127.0.0.%1").arg(1 + n % 2);
-    r.operation = QString::fromLatin1(n % 3 == 0 ? JournalWords::OperationScan
-                                                 : JournalWords::OperationReaderTest);
-    r.outcome = QString::fromLatin1(n % 2 == 0 ? JournalWords::OutcomeSuccess
-                                               : JournalWords::OutcomeNoReply);
+    r.operation = OperationName(n % 3 == 0 ? Operation::Scan : Operation::ReaderTest);
+    r.outcome = OutcomeName(n % 2 == 0 ? Outcome::Success : Outcome::NoReply);
     r.status = n % 2 == 0 ? QStringLiteral("Ok.") : QStringLiteral("Reader Card Error, \"no\"");
     r.serial = n == 0 ? kOddSerial : QByteArray("SN-") + QByteArray::number(n);
     r.version = n == 1 ? QByteArray() : QByteArray("V1.0");
