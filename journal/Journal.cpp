@@ -207,6 +207,10 @@ void JournalWriter::goOffline(const QString &detail)
 
 void JournalWriter::run()
 {
+    // The station's and user's names are looked up once, at the first record (reading the
+    // password file and loading name services can take milliseconds): here, on this thread,
+    // rather than in the window's start-up or an operation.
+    (void)NewJournalRecord(QString());
     m_store = std::make_unique<JournalStore>(m_location);
     if (m_store->open()) {
         setState(JournalState::Ready);
@@ -356,9 +360,6 @@ Journal::~Journal()
 void Journal::open(const JournalOptions &options)
 {
     close();
-    // The station's and user's names are looked up at the first record (reading the password
-    // file and loading name services can take milliseconds): here rather than in an operation.
-    (void)NewJournalRecord(QString());
     m_options = options;
     m_writer = std::make_unique<JournalWriter>(this, m_options);
     m_writer->start();
