@@ -52,10 +52,8 @@ private slots:
     {
         QTest::addColumn<quint32>("ms");
         // The budgets of the module's waits, each across the 32-bit wrap.
-        QTest::newRow("300 ms") << quint32(300);
-        QTest::newRow("500 ms") << quint32(500);
-        QTest::newRow("1 s") << quint32(1000);
-        QTest::newRow("2 s") << quint32(2000);
+        for (const quint32 ms : {300u, 500u, 1000u, 2000u})
+            QTest::addRow("%u ms", ms) << ms;
     }
 
     void followsItsClock()
