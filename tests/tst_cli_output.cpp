@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QXmlStreamReader>
@@ -324,12 +325,9 @@ void TestCliOutput::moduleBytesReachNoTerminal()
 
     const QString table = FormatTable({r}, r.command, true, 700);
     QVERIFY2(table.contains(shown), qPrintable(table.left(2000)));
-    for (const QString &line : table.split('\n')) {
-        QVERIFY2(line.size() <= 256, qPrintable(line.left(80)));
-        for (const QChar c : line)
-            QVERIFY2(c.unicode() >= 0x20 && (c.unicode() < 0x7F || c.unicode() > 0x9F),
-                     qPrintable(line));
-    }
+    QVERIFY(table.size() < 4096);
+    QVERIFY(
+        !table.contains(QRegularExpression(QStringLiteral("[\\x00-\\x09\\x0b-\\x1f\\x7f-\\x9f]"))));
 
     // JSON keeps the characters, up to its bound, with no byte a terminal would obey.
     const QByteArray json = FormatJson({r}, r.command);

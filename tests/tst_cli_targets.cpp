@@ -126,9 +126,6 @@ void TestCliTargets::groupsTargetsByModule_data()
     QTest::newRow("repeated text, any case")
         << QStringList{"station-b", "127.0.16.2", "STATION-B"}
         << QStringList{"127.0.16.9|station-b|2", "127.0.16.2|127.0.16.2|1"} << 1;
-    QTest::newRow("IPv4-mapped address")
-        << QStringList{"::ffff:127.0.16.3", "127.0.16.3"}
-        << QStringList{"127.0.16.3|::ffff:127.0.16.3,127.0.16.3|2"} << 0;
     QTest::newRow("a name with two addresses joins both")
         << QStringList{"127.0.16.4", "127.0.16.5", "dual"}
         << QStringList{"127.0.16.4|127.0.16.4,127.0.16.5,dual|3"} << 1;
