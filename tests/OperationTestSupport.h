@@ -12,7 +12,6 @@ class RecordingObserver : public OperationObserver
 public:
     QStringList log;
     bool windowEnabled = true;
-    bool busyCursor = false;
     QList<int> beeps;
 
     void SetWindowEnabled(bool enabled) override
@@ -20,11 +19,7 @@ public:
         windowEnabled = enabled;
         log << (enabled ? "enable" : "disable");
     }
-    void SetBusyCursor(bool busy) override
-    {
-        busyCursor = busy;
-        log << (busy ? "hourglass" : "arrow");
-    }
+    void SetBusyCursor(bool busy) override { log << (busy ? "hourglass" : "arrow"); }
     void StatusChanged(const QString &text) override { log << "status " + text; }
     void IndicatorChanged(IndicatorColour colour) override
     {

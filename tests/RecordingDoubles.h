@@ -20,7 +20,6 @@ struct BeepRecord
     {
         return a.frequencyHz == b.frequencyHz && a.durationMs == b.durationMs;
     }
-    friend bool operator!=(const BeepRecord &a, const BeepRecord &b) { return !(a == b); }
 };
 
 class RecordingBeeper : public Beeper

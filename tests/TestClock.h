@@ -18,8 +18,6 @@
 class TestClock : public Clock
 {
 public:
-    static constexpr quint32 SliceMs = 25;
-
     explicit TestClock(quint32 start = 1000) : m_now(start) {}
 
     [[nodiscard]] quint32 Milliseconds() const override { return m_now; }
@@ -28,7 +26,7 @@ public:
     {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         for (quint32 left = ms; left > 0;) {
-            const quint32 slice = std::min(left, SliceMs);
+            const quint32 slice = std::min(left, quint32(25));
             dispatchForAMillisecond();
             advance(slice);
             left -= slice;
@@ -50,24 +48,16 @@ private:
     static void dispatchForAMillisecond()
     {
         QEventLoop loop;
-        QTimer timer;
-        timer.setTimerType(Qt::PreciseTimer);
-        timer.setSingleShot(true);
-        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-        timer.start(1);
-        if (loop.exec() < 0)
-            QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QTimer::singleShot(1, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+        loop.exec();
     }
 
     void advance(quint32 ms) const
     {
         m_now += ms;
         m_elapsed += ms;
-        while (!m_due.empty() && m_due.begin()->first <= m_elapsed) {
-            const auto action = m_due.begin()->second;
-            m_due.erase(m_due.begin());
-            action();
-        }
+        while (!m_due.empty() && m_due.begin()->first <= m_elapsed)
+            m_due.extract(m_due.begin()).mapped()();
     }
 
     mutable quint32 m_now;

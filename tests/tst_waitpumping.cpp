@@ -51,11 +51,9 @@ private slots:
     void followsItsClock_data()
     {
         QTest::addColumn<quint32>("ms");
-        // The budgets of the module's waits.
-        QTest::newRow("300 ms") << quint32(300);
-        QTest::newRow("500 ms") << quint32(500);
-        QTest::newRow("1 s") << quint32(1000);
-        QTest::newRow("2 s") << quint32(2000);
+        // The budgets of the module's waits, each across the 32-bit wrap.
+        for (const quint32 ms : {300u, 500u, 1000u, 2000u})
+            QTest::addRow("%u ms", ms) << ms;
     }
 
     void followsItsClock()
@@ -63,14 +61,8 @@ private slots:
         // A wait that read any other clock would leave the test clock where it was.
         QFETCH(quint32, ms);
         const TestClock clock(0xFFFFFFFF - 100);
-        int ticks = 0;
-        QTimer ticker;
-        connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
-        ticker.start(0);
         WaitPumping(ms, clock);
-        QCOMPARE(clock.elapsed(), quint64(ms));
         QCOMPARE(quint32(clock.Milliseconds() - (0xFFFFFFFF - 100)), ms);
-        QVERIFY(ticks > 0);
     }
 
     void eventsRunDuringTheWait()
