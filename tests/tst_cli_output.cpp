@@ -4,7 +4,6 @@
 #include "simfleet.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -295,11 +294,9 @@ void TestCliOutput::moduleBytesReachNoTerminal_data()
     QTest::addColumn<QString>("shown");
 
     QTest::newRow("clear screen in the serial") << "serial" << QByteArray("\x1b[2J") << "\\x1b[2J";
-    QTest::newRow("terminal title in the status")
-        << "status" << QByteArray("\x1b]0;owned\x07") << "\\x1b]0;owned\\x07";
+    QTest::newRow("terminal title and DEL in the status")
+        << "status" << QByteArray("\x1b]0;owned\x07\x7f") << "\\x1b]0;owned\\x07\\x7f";
     QTest::newRow("C1 control in the loop") << "loop" << QByteArray("\x9b[31m") << "\\x9b[31m";
-    QTest::newRow("cursor home in a slot") << "slot" << QByteArray("\x1b[H") << "\\x1b[H";
-    QTest::newRow("DEL in the card") << "card" << QByteArray("04\x7f-1") << "04\\x7f-1";
     QTest::newRow("10 MB loop echo")
         << "loop" << QByteArray(10 * 1024 * 1024, 'L') << QString(63, 'L') + QChar(0x2026);
 }
@@ -312,16 +309,9 @@ void TestCliOutput::moduleBytesReachNoTerminal()
     // The module's bytes as the operations keep them: one character for each.
     const QString text = QString::fromLatin1(bytes);
     ModuleResult r = goodScan("127.0.0.1", "VQ000001");
-    if (field == "serial") {
-        r.serial = text;
-    } else if (field == "status") {
-        r.status = text;
-    } else if (field == "slot") {
-        r.slotLines[0].data = text;
-    } else {
-        r.command = field == "loop" ? CliCommand::LoopTest : CliCommand::ReaderTest;
-        (field == "loop" ? r.loopText : r.cardId) = text;
-    }
+    if (field == "loop")
+        r.command = CliCommand::LoopTest;
+    (field == "serial" ? r.serial : field == "status" ? r.status : r.loopText) = text;
 
     const QString table = FormatTable({r}, r.command, true, 700);
     QVERIFY2(table.contains(shown), qPrintable(table.left(2000)));
@@ -334,45 +324,29 @@ void TestCliOutput::moduleBytesReachNoTerminal()
     for (const char *raw : {"\x1b", "\x07", "\x7f", "\xc2\x9b"})
         QVERIFY2(!json.contains(raw), raw);
     const QJsonObject object = QJsonDocument::fromJson(json).array().first().toObject();
-    const QString value =
-        field == "slot" ? object["slots"][0]["data"].toString() : object[field].toString();
-    QCOMPARE(value, text.left(4096));
+    QCOMPARE(object[field].toString(), text.left(4096));
     QCOMPARE(object["truncated"][field].toInt(-1), text.size() > 4096 ? text.size() : -1);
-
-    const QByteArray xml = FormatJunit({r}, r.command, 700, QDateTime::currentDateTime());
-    QXmlStreamReader reader(xml);
-    while (!reader.atEnd())
-        reader.readNext();
-    QVERIFY2(!reader.hasError(), qPrintable(reader.errorString()));
-    QVERIFY(xml.size() < 64 * 1024);
 }
 
 void TestCliOutput::runsAtTheEdges_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    // "out" or "err": that stream goes to a full disk; the other streams go to memory.
-    QTest::addColumn<QString>("full");
     // More than zero: velqa-cli runs as a program with this limit on open files.
     QTest::addColumn<int>("openFiles");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("outPart");
     QTest::addColumn<QString>("errPart");
 
-    QTest::newRow("JSON to a full disk")
-        << QStringList{"scan", "127.0.15.1", "--json"} << "out" << 0 << 2 << QString()
-        << "cannot write the report to standard output: No space left on device";
     QTest::newRow("JUnit to a full disk")
-        << QStringList{"scan", "127.0.15.1", "--junit", "/dev/full"} << "" << 0 << 2
+        << QStringList{"scan", "127.0.15.1", "--junit", "/dev/full"} << 0 << 2
         << "1 modules: 1 succeeded"
         << "cannot write \"/dev/full\"";
-    QTest::newRow("trace to a full disk") << QStringList{"loop-test", "127.0.15.2", "--trace"}
-                                          << "err" << 0 << 2 << "Loop Test Ok" << QString();
     QTest::newRow("one module under three names")
-        << QStringList{"scan", "127.0.15.3", "station-15", "127.000.015.003"} << "" << 0 << 0
+        << QStringList{"scan", "127.0.15.3", "station-15", "127.000.015.003"} << 0 << 0
         << "1 modules: 1 succeeded, 0 failed"
         << "\"127.0.15.3\", \"station-15\" reach one module (127.0.15.3), run once";
     QTest::newRow("more jobs than the open files allow")
-        << QStringList{"scan", "127.0.15.1-40", "--jobs", "40"} << "" << 64 << 0
+        << QStringList{"scan", "127.0.15.1-40", "--jobs", "40"} << 64 << 0
         << "40 modules: 40 succeeded, 0 failed"
         << "the limit on open files allows no more";
 }
@@ -380,7 +354,6 @@ void TestCliOutput::runsAtTheEdges_data()
 void TestCliOutput::runsAtTheEdges()
 {
     QFETCH(QStringList, arguments);
-    QFETCH(QString, full);
     QFETCH(int, openFiles);
     QFETCH(int, exitCode);
     QFETCH(QString, outPart);
@@ -401,17 +374,13 @@ void TestCliOutput::runsAtTheEdges()
         // The fleet answers from this thread's event loop while the spy waits.
         process.start(QStringLiteral(VELQA_CLI), arguments);
         QVERIFY2(finished.wait(120000), qPrintable(process.errorString()));
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         run.exitCode = process.exitCode();
         run.out = QString::fromUtf8(process.readAllStandardOutput());
         run.err = QString::fromUtf8(process.readAllStandardError());
     } else {
-        QFile disk(QStringLiteral("/dev/full"));
-        QVERIFY(disk.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
         FakeResolver resolver;
         resolver.names.insert("station-15", {QHostAddress(QStringLiteral("127.0.15.3"))});
-        run = runCli(arguments, false, &resolver, full == "out" ? &disk : nullptr,
-                     full == "err" ? &disk : nullptr);
+        run = runCli(arguments, false, &resolver);
     }
     QVERIFY2(run.out.contains(outPart), qPrintable(run.out));
     QVERIFY2(run.err.contains(errPart), qPrintable(run.err));
