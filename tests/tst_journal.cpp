@@ -327,7 +327,6 @@ void TestJournal::formats()
     QCOMPARE(first.keys().join(' '),
              QStringLiteral("address card duration_ms errors id loop operation outcome serial "
                             "slots source station status time tool_version user version"));
-    QCOMPARE(first["serial"].toString(), QString::fromLatin1(kOddSerial));
     QCOMPARE(first["time"].toString(), QStringLiteral("2024-05-01T08:00:00.000Z"));
     QVERIFY(first["card"].isNull());
     QCOMPARE(array[2]["loop"].toString(QStringLiteral("null")), QString());
@@ -404,33 +403,28 @@ void TestJournal::cli()
 
 void TestJournal::cliRun_data()
 {
-    QTest::addColumn<QString>("store");
     QTest::addColumn<QStringList>("options"); // "URL": the fresh journal
     QTest::addColumn<QString>("environment");
     QTest::addColumn<int>("records");
     QTest::addColumn<QString>("message");
 
-    const QStringList given{"--journal", "URL"};
-    QTest::newRow("postgresql") << "postgresql" << given << QString() << 4 << QString();
-    QTest::newRow("from VELQA_JOURNAL") << "sqlite" << QStringList{} << "URL" << 4 << QString();
-    QTest::newRow("cannot be opened")
-        << "sqlite" << QStringList{"--journal", "sqlite:/proc/velqa/j.sqlite"} << QString() << 0
-        << "The journal cannot be opened";
-    QTest::newRow("--no-journal") << "sqlite" << QStringList{"--no-journal"} << "URL" << 0
-                                  << QString();
-    QTest::newRow("VELQA_JOURNAL=off") << "sqlite" << QStringList{} << "off" << 0 << QString();
+    QTest::newRow("--journal") << QStringList{"--journal", "URL"} << QString() << 4 << QString();
+    QTest::newRow("from VELQA_JOURNAL") << QStringList{} << "URL" << 4 << QString();
+    QTest::newRow("cannot be opened") << QStringList{"--journal", "sqlite:/proc/velqa/j.sqlite"}
+                                      << QString() << 0 << "The journal cannot be opened";
+    QTest::newRow("--no-journal") << QStringList{"--no-journal"} << "URL" << 0 << QString();
+    QTest::newRow("VELQA_JOURNAL=off") << QStringList{} << "off" << 0 << QString();
 }
 
 // A run of two modules records each one's scan and test; a journal that cannot be had costs one
 // line on the error stream and changes no outcome or exit code.
 void TestJournal::cliRun()
 {
-    QFETCH(QString, store);
     QFETCH(QStringList, options);
     QFETCH(QString, environment);
     QFETCH(int, records);
     QFETCH(QString, message);
-    FRESH_URL(url, store);
+    const QString url = freshUrl(QStringLiteral("sqlite"));
     options.replaceInStrings(QStringLiteral("URL"), url);
     environment.replace(QStringLiteral("URL"), url);
     SimFleet fleet;
@@ -454,21 +448,19 @@ void TestJournal::cliRun()
     const CliRun history = runCli({"history", "--json", "--journal", url});
     QCOMPARE(history.exitCode, 0);
     const QJsonArray array = QJsonDocument::fromJson(history.out.toUtf8()).array();
-    QCOMPARE(array.size(), records);
-    QMap<QString, QStringList> operations;
+    QStringList done;
     for (const QJsonValue &r : array) {
         const QString address = r["address"].toString();
-        operations[address] << r["operation"].toString();
-        QCOMPARE(r["outcome"].toString(), QStringLiteral("success"));
-        if (r["operation"] == QStringLiteral("scan")) {
+        done << address + ' ' + r["operation"].toString() + ' ' + r["outcome"].toString();
+        if (r["operation"] == QStringLiteral("scan"))
             QCOMPARE(r["serial"].toString().toLatin1(), SimFleet::serialFor(QHostAddress(address)));
-            QCOMPARE(r["slots"].toArray().size(), 8);
-        } else {
+        else
             QCOMPARE(r["card"].toString(), QStringLiteral("04172635"));
-        }
     }
-    for (const QStringList &done : operations)
-        QCOMPARE(done, (QStringList{"reader-test", "scan"}));
+    done.sort();
+    const QStringList all{"127.0.16.1 reader-test success", "127.0.16.1 scan success",
+                          "127.0.16.2 reader-test success", "127.0.16.2 scan success"};
+    QCOMPARE(done, all.mid(0, records));
 }
 
 QTEST_GUILESS_MAIN(TestJournal)
