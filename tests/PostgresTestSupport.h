@@ -10,9 +10,6 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
-#include <algorithm>
-#include <memory>
-
 #include <pwd.h>
 #include <unistd.h>
 
@@ -21,63 +18,42 @@ class PostgresTestServer
 public:
     ~PostgresTestServer() { stop(); }
 
-    // Where initdb and pg_ctl are: $VELQA_PG_BIN, else the newest Debian package that has them
-    // (a newer client-only package has no initdb).
+    // The newest Debian server package's programs (a newer client-only package has no initdb).
     static QString binDir()
     {
-        QString bin = qEnvironmentVariable("VELQA_PG_BIN");
-        if (!bin.isEmpty())
-            return bin;
-        QStringList versions = QDir(QStringLiteral("/usr/lib/postgresql"))
-                                   .entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-        std::sort(versions.begin(), versions.end(),
-                  [](const QString &a, const QString &b) { return a.toInt() > b.toInt(); });
+        const QDir root(QStringLiteral("/usr/lib/postgresql"));
+        const QStringList versions =
+            root.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed);
         for (const QString &version : versions) {
-            bin = QStringLiteral("/usr/lib/postgresql/%1/bin").arg(version);
-            if (QFileInfo(bin + QStringLiteral("/initdb")).isExecutable())
-                return bin;
+            if (QFileInfo(root.filePath(version + "/bin/initdb")).isExecutable())
+                return root.filePath(version + "/bin");
         }
-        return QStringLiteral("/usr/lib/postgresql/15/bin");
+        return root.filePath(QStringLiteral("15/bin"));
     }
 
-    static bool available()
-    {
-        return QFileInfo(binDir() + QStringLiteral("/initdb")).isExecutable() &&
-               QFileInfo(binDir() + QStringLiteral("/pg_ctl")).isExecutable();
-    }
+    static bool available() { return QFileInfo(binDir() + "/initdb").isExecutable(); }
 
-    // Makes the cluster and starts it; `error` says why not.
+    // Makes the cluster and starts it; `error` holds the tools' words when not.
     bool create(QString *error)
     {
-        const auto fail = [error](const QString &why) {
-            *error = why;
-            return false;
-        };
-        m_dir = std::make_unique<QTemporaryDir>();
-        if (!m_dir->isValid())
-            return fail(QStringLiteral("no temporary folder"));
         const passwd *user = getuid() == 0 ? getpwnam("postgres") : nullptr;
-        if (getuid() == 0 && (!user || chown(QFile::encodeName(m_dir->path()).constData(),
-                                             user->pw_uid, user->pw_gid) != 0))
-            return fail(QStringLiteral("cannot hand the folder to the postgres user"));
-        QString output;
+        if (!m_dir.isValid() ||
+            (getuid() == 0 && (!user || chown(QFile::encodeName(m_dir.path()).constData(),
+                                              user->pw_uid, user->pw_gid) != 0))) {
+            *error = QStringLiteral("no temporary folder the postgres user may use");
+            return false;
+        }
         if (!run("initdb",
                  {"-D", dataDir(), "-A", "trust", "-U", "postgres", "-E", "UTF8", "--locale=C",
                   "--no-sync"},
-                 &output))
-            return fail(QStringLiteral("initdb failed: ") + output);
-        // A port bound and let go just now is free unless someone takes it in between: then
-        // the next one is tried.
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            QTcpServer probe;
-            if (!probe.listen(QHostAddress::LocalHost, 0))
-                continue;
-            m_port = probe.serverPort();
-            probe.close();
-            if (start(&output))
-                return true;
-        }
-        return fail(QStringLiteral("the server did not start: ") + output);
+                 error))
+            return false;
+        // A port bound and let go just now is free unless someone takes it in between.
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        m_port = probe.serverPort();
+        probe.close();
+        return start(error);
     }
 
     bool start(QString *output = nullptr)
@@ -85,11 +61,11 @@ public:
         const QString options =
             QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off")
                 .arg(m_port)
-                .arg(m_dir->path());
-        m_running = run("pg_ctl",
-                        {"-D", dataDir(), "-o", options, "-l",
-                         m_dir->filePath(QStringLiteral("server.log")), "-w", "start"},
-                        output);
+                .arg(m_dir.path());
+        m_running =
+            run("pg_ctl",
+                {"-D", dataDir(), "-o", options, "-l", m_dir.filePath("server.log"), "-w", "start"},
+                output);
         return m_running;
     }
 
@@ -103,10 +79,8 @@ public:
     // A new, empty database; its journal URL.
     QString createDatabase(const QString &name)
     {
-        return run("createdb",
-                   {"-h", "127.0.0.1", "-p", QString::number(m_port), "-U", "postgres", name})
-                   ? url(name)
-                   : QString();
+        const QStringList args{"-h", "127.0.0.1", "-p", QString::number(m_port), "-U", "postgres"};
+        return run("createdb", args + QStringList{name}) ? url(name) : QString();
     }
 
     [[nodiscard]] QString url(const QString &database) const
@@ -115,7 +89,7 @@ public:
     }
 
 private:
-    [[nodiscard]] QString dataDir() const { return m_dir->filePath(QStringLiteral("data")); }
+    [[nodiscard]] QString dataDir() const { return m_dir.filePath(QStringLiteral("data")); }
 
     static bool run(const QString &tool, QStringList arguments, QString *output = nullptr)
     {
@@ -133,7 +107,7 @@ private:
         return finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    QTemporaryDir m_dir;
     quint16 m_port = 0;
     bool m_running = false;
 };
