@@ -4,11 +4,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
-generator=()
+cmake_args=()
 if command -v ninja >/dev/null 2>&1 && [ ! -f "$BUILD_DIR/Makefile" ]; then
-    generator=(-G Ninja)
+    cmake_args=(-G Ninja)
 fi
-cmake -S . -B "$BUILD_DIR" "${generator[@]}" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} "$@" >/dev/null
+# A compiler cache, when installed, makes rebuilds in fresh trees and worktrees cheap.
+if command -v ccache >/dev/null 2>&1; then
+    cmake_args+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S . -B "$BUILD_DIR" "${cmake_args[@]}" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} "$@" >/dev/null
 targets=()
 for t in ${BUILD_TARGETS:-}; do
     targets+=(--target "$t")
