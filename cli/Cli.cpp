@@ -2,6 +2,7 @@
 
 #include "Console.h"
 #include "Escape.h"
+#include "FleetCommands.h"
 #include "HostResolver.h"
 #include "Journal.h"
 #include "JournalCommands.h"
@@ -92,7 +93,7 @@ int CliUsageError(Console &console, const QString &message, const QString &comma
 }
 
 // Targets that reach one module are run once; whoever gave them learns which were merged.
-static void noteMergedTargets(Console &console, const QList<TargetModule> &modules)
+void CliNoteMergedTargets(Console &console, const QList<TargetModule> &modules)
 {
     int notes = 0;
     int more = 0;
@@ -127,7 +128,7 @@ static void noteMergedTargets(Console &console, const QList<TargetModule> &modul
 
 // The threads that `wanted` modules at once would take, as far as the open files allow; a
 // thread more would end the program when its event dispatcher finds no descriptor.
-static int jobsAllowed(Console &console, int wanted)
+int CliJobsAllowed(Console &console, int wanted)
 {
     const int allowed = std::min(MaxJobs, JobsWithinDescriptorLimit());
     if (wanted <= allowed)
@@ -148,7 +149,7 @@ static int jobsAllowed(Console &console, int wanted)
 // The run's journal, opened before the modules are run; none when it is turned off or the
 // command runs no operation. Its troubles go to the error stream as they happen, one line each,
 // from the writer's thread (the console takes lines from any thread).
-static std::unique_ptr<Journal> openJournal(Console &console, const QString &givenUrl)
+std::unique_ptr<Journal> CliOpenJournal(Console &console, const QString &givenUrl)
 {
     const JournalChoice choice = ChooseJournal(givenUrl);
     if (IsJournalOff(choice.url))
@@ -168,7 +169,7 @@ static std::unique_ptr<Journal> openJournal(Console &console, const QString &giv
 }
 
 // The options every module command takes.
-static QList<QCommandLineOption> moduleOptions()
+QList<QCommandLineOption> CliModuleOptions()
 {
     return {
         {QStringLiteral("file"), QStringLiteral("Read targets from FILE; may be repeated."),
@@ -199,6 +200,27 @@ static QList<QCommandLineOption> moduleOptions()
     };
 }
 
+std::optional<CliRunLimits> CliReadLimits(const CliCall &call)
+{
+    bool ok = false;
+    const QString jobsText = call.parser.value(QStringLiteral("jobs"));
+    const int jobs = jobsText.toInt(&ok);
+    if (!ok || jobs < 1) {
+        CliUsageError(
+            call.console,
+            QStringLiteral("--jobs wants a number of at least 1, not %1").arg(CliQuoted(jobsText)));
+        return std::nullopt;
+    }
+    const QString portText = call.parser.value(QStringLiteral("port"));
+    const int port = portText.toInt(&ok);
+    if (!ok || port < 1 || port > 65535) {
+        CliUsageError(call.console, QStringLiteral("--port wants a number from 1 to 65535, not %1")
+                                        .arg(CliQuoted(portText)));
+        return std::nullopt;
+    }
+    return CliRunLimits{jobs, quint16(port)};
+}
+
 static int runModuleCommand(CliCommand command, const CliCall &call)
 {
     const QCommandLineParser &parser = call.parser;
@@ -208,17 +230,11 @@ static int runModuleCommand(CliCommand command, const CliCall &call)
         return CliUsageError(console, message);
     };
 
-    bool ok = false;
-    const QString jobsText = parser.value(QStringLiteral("jobs"));
-    const int jobs = jobsText.toInt(&ok);
-    if (!ok || jobs < 1)
-        return usageError(
-            QStringLiteral("--jobs wants a number of at least 1, not %1").arg(CliQuoted(jobsText)));
-    const QString portText = parser.value(QStringLiteral("port"));
-    const int port = portText.toInt(&ok);
-    if (!ok || port < 1 || port > 65535)
-        return usageError(QStringLiteral("--port wants a number from 1 to 65535, not %1")
-                              .arg(CliQuoted(portText)));
+    const std::optional<CliRunLimits> limits = CliReadLimits(call);
+    if (!limits)
+        return int(CliExit::UsageError);
+    const int jobs = limits->jobs;
+    const int port = limits->port;
 
     const TargetList targets = ParseTargets(call.arguments, parser.values(QStringLiteral("file")));
     if (!targets.ok())
@@ -235,7 +251,7 @@ static int runModuleCommand(CliCommand command, const CliCall &call)
 
     const QList<TargetModule> modules =
         GroupByModule(targets.hosts, resolver ? *resolver : systemResolver());
-    noteMergedTargets(console, modules);
+    CliNoteMergedTargets(console, modules);
     QStringList hosts;
     // The trace names each module as the report does.
     QHash<QString, QString> shownAs;
@@ -243,7 +259,7 @@ static int runModuleCommand(CliCommand command, const CliCall &call)
         hosts << module.host;
         shownAs.insert(module.host, module.texts.first());
     }
-    const int moduleJobs = jobsAllowed(console, std::min(jobs, int(modules.size())));
+    const int moduleJobs = CliJobsAllowed(console, std::min(jobs, int(modules.size())));
 
     const QDateTime started = QDateTime::currentDateTime();
     QElapsedTimer clock;
@@ -263,7 +279,7 @@ static int runModuleCommand(CliCommand command, const CliCall &call)
     }
     std::unique_ptr<Journal> journal;
     if (!parser.isSet(QStringLiteral("no-journal")) && CommandFor(command).operation)
-        journal = openJournal(console, parser.value(QStringLiteral("journal")));
+        journal = CliOpenJournal(console, parser.value(QStringLiteral("journal")));
     if (journal) {
         // From the module threads: a record is made and handed to the journal's own thread.
         options.finished = [&store = *journal, &shownAs](const OperationResult &result) {
@@ -379,13 +395,13 @@ const QList<CliCommandRow> &CliCommands()
             row.description =
                 wrapped(QStringLiteral("velqa-cli %1: ").arg(row.name), row.summary + '.', 0) +
                 QLatin1Char('\n') + QString::fromUtf8(kModuleDescription);
-            row.options = moduleOptions();
+            row.options = CliModuleOptions();
             row.argumentsSyntax = QStringLiteral("[targets...]");
             row.argumentsHelp = QStringLiteral("Addresses, host names or ranges.");
             row.run = [command](const CliCall &call) { return runModuleCommand(command, call); };
             list << row;
         }
-        list << HistoryCommand() << SyncCommand();
+        list << ExportCommand() << PlanCommand() << HistoryCommand() << SyncCommand();
         return list;
     }();
     return rows;
