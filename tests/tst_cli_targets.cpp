@@ -41,8 +41,8 @@ void TestCliTargets::expandsTargets_data()
         << QStringList{"127.0.0.254", "127.0.0.255", "127.0.1.0", "127.0.1.1"};
     QTest::newRow("host name with a dash is no range")
         << QStringList{"module-7.example"} << QStringList{"module-7.example"};
-    QTest::newRow("leading zeros normalised")
-        << QStringList{"127.000.0.01"} << QStringList{"127.0.0.1"};
+    QTest::newRow("numbers that are no plain address stay as given")
+        << QStringList{"127.000.0.01", "0x7f.1"} << QStringList{"127.000.0.01", "0x7f.1"};
 }
 
 void TestCliTargets::expandsTargets()
@@ -65,7 +65,7 @@ void TestCliTargets::refusesBadTargets_data()
     QTest::newRow("octet too large") << QStringList{"127.0.0.1-300"} << "bad range";
     QTest::newRow("end not an address") << QStringList{"127.0.0.1-127.0.0"} << "bad range";
     QTest::newRow("end a name") << QStringList{"127.0.0.1-abc"} << "bad range";
-    QTest::newRow("bad address") << QStringList{"127.0.0.300"} << "bad address";
+    QTest::newRow("bad port") << QStringList{"127.0.0.1:http"} << "bad target";
     QTest::newRow("too many") << QStringList{"127.0.0.0-127.1.0.0"} << "more than";
     // Counted before it is expanded: four thousand million addresses would not fit in memory.
     QTest::newRow("every address") << QStringList{"0.0.0.0-255.255.255.255"} << "more than";
@@ -99,6 +99,12 @@ void TestCliTargets::groupsTargetsByModule_data()
     QTest::newRow("a name with two addresses joins both")
         << QStringList{"127.0.16.4", "127.0.16.5", "dual"}
         << QStringList{"127.0.16.4|127.0.16.4,127.0.16.5,dual|3"} << 1;
+    // As in the window: no lookup, and no address to share, so the link ends as unknown host.
+    QTest::newRow("numbers the window takes for no address")
+        << QStringList{"0x7f.1", "0x7f000001", "127.000.0.1", "127.0.0.1"}
+        << QStringList{"0x7f.1|0x7f.1|1", "0x7f000001|0x7f000001|1", "127.000.0.1|127.000.0.1|1",
+                       "127.0.0.1|127.0.0.1|1"}
+        << 0;
 }
 
 void TestCliTargets::groupsTargetsByModule()
@@ -161,7 +167,15 @@ void TestCliTargets::usageErrorsExitWithTwo_data()
 
     QTest::newRow("no command") << QStringList{} << "no command";
     QTest::newRow("unknown command") << QStringList{"probe", "127.0.0.1"} << "unknown command";
-    QTest::newRow("unknown option") << QStringList{"scan", "--fast", "127.0.0.1"} << "fast";
+    QTest::newRow("mistyped command")
+        << QStringList{"sacn", "127.0.0.1"} << "unknown command \"sacn\"; did you mean \"scan\"?";
+    QTest::newRow("a command's beginning")
+        << QStringList{"reader", "127.0.0.1"} << "did you mean \"reader-test\"?";
+    QTest::newRow("mistyped option")
+        << QStringList{"history", "--limt", "5"} << "did you mean \"--limit\"?";
+    // Nothing close enough to suggest.
+    QTest::newRow("unknown option")
+        << QStringList{"scan", "--fast", "127.0.0.1"} << "option \"--fast\"\nTry";
     QTest::newRow("no targets") << QStringList{"scan"} << "no targets";
     QTest::newRow("bad range") << QStringList{"scan", "127.0.0.40-127.0.0.1"} << "bad range";
     QTest::newRow("jobs zero") << QStringList{"scan", "--jobs", "0", "127.0.0.1"} << "--jobs";
