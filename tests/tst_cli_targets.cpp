@@ -1,6 +1,7 @@
 #include "CliTestSupport.h"
 #include "Targets.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -21,6 +22,8 @@ private slots:
     void usageErrorsExitWithTwo();
     void answersWithoutRunning_data();
     void answersWithoutRunning();
+    void manPageAndHelpCoverEveryOption_data();
+    void manPageAndHelpCoverEveryOption();
 };
 
 void TestCliTargets::expandsTargets_data()
@@ -232,6 +235,85 @@ void TestCliTargets::answersWithoutRunning()
     QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
     for (const QString &part : outParts)
         QVERIFY2(run.out.contains(part), qPrintable(part));
+}
+
+// The options the manual page gives each command ("" for those of every command), and its
+// commands: the tags of its .TP paragraphs, under OPTIONS and under ".SS "Options of a, b and c"".
+struct ManPage
+{
+    QStringList commands;
+    QHash<QString, QStringList> options;
+};
+
+static ManPage readManPage()
+{
+    QFile file(QStringLiteral(VELQA_CLI_MAN));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    static const QRegularExpression option(R"((\\-\\-|\\-)((?:[a-z]|\\-)+))");
+    static const QRegularExpression listSeparator(QStringLiteral(", | and "));
+    ManPage page;
+    QString section;
+    QStringList owners;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+    for (int i = 0; i + 1 < lines.size(); ++i) {
+        const QString &line = lines[i];
+        if (line.startsWith(".SH ")) {
+            section = line.mid(4);
+            owners = {QString()};
+        } else if (line.startsWith(".SS \"Options of ")) {
+            owners = line.mid(16).chopped(1).split(listSeparator);
+        } else if (line == ".TP") {
+            const QString tag = QString(lines[i + 1]).replace("\\-", "-");
+            if (section == "COMMANDS")
+                page.commands << tag.section(' ', 1);
+            for (auto m = option.globalMatch(lines[i + 1]); section == "OPTIONS" && m.hasNext();) {
+                const QRegularExpressionMatch match = m.next();
+                for (const QString &owner : std::as_const(owners))
+                    page.options[owner]
+                        << QString(match.captured(1) + match.captured(2)).replace("\\-", "-");
+            }
+        }
+    }
+    return page;
+}
+
+static QString optionText(const QString &name)
+{
+    return (name.size() == 1 ? "-" : "--") + name;
+}
+
+void TestCliTargets::manPageAndHelpCoverEveryOption_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QStringList>("options");
+    for (const CliCommandRow &row : CliCommands()) {
+        QStringList options;
+        for (const QCommandLineOption &option : CliGlobalOptions() + row.options)
+            for (const QString &name : option.names())
+                options << optionText(name);
+        QTest::newRow(qPrintable(row.name)) << row.name << options;
+    }
+}
+
+// Neither the manual page nor the help may drift from the parser: an option added, dropped or
+// moved shows here.
+void TestCliTargets::manPageAndHelpCoverEveryOption()
+{
+    QFETCH(QString, command);
+    QFETCH(QStringList, options);
+    const ManPage page = readManPage();
+    QVERIFY2(page.commands.contains(command), qPrintable(page.commands.join(' ')));
+    QStringList documented = page.options.value(QString()) + page.options.value(command);
+    documented.sort();
+    options.sort();
+    QCOMPARE(documented, options);
+
+    QVERIFY(runCli({"--help"}).out.contains("  " + command + " "));
+    const QString help = runCli({command, "--help"}).out;
+    for (const QString &name : std::as_const(options))
+        QVERIFY2(help.contains(QRegularExpression(QRegularExpression::escape(name) + "\\b")),
+                 qPrintable(name));
 }
 
 QTEST_GUILESS_MAIN(TestCliTargets)
