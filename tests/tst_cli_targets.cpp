@@ -309,6 +309,17 @@ void TestCliTargets::manPageAndHelpCoverEveryOption()
     options.sort();
     QCOMPARE(documented, options);
 
+    // The command is found before its options are known: a name takes a value everywhere or
+    // nowhere.
+    const QList<CliCommandRow> &commands = CliCommands();
+    const auto own = std::find_if(commands.begin(), commands.end(),
+                                  [&command](const CliCommandRow &r) { return r.name == command; });
+    for (const CliCommandRow &row : commands)
+        for (const QCommandLineOption &theirs : row.options)
+            for (const QCommandLineOption &ours : own->options)
+                if (ours.names() == theirs.names())
+                    QCOMPARE(ours.valueName().isEmpty(), theirs.valueName().isEmpty());
+
     QVERIFY(runCli({"--help"}).out.contains("  " + command + " "));
     const QString help = runCli({command, "--help"}).out;
     for (const QString &name : std::as_const(options))
