@@ -196,9 +196,10 @@ QList<JunitCase> FleetJunitCases(const QList<FleetModule> &modules, const Plan &
         }
         c.errors = module.scan ? module.scan->errors : QStringList();
         c.errors += module.errors;
-        c.message = !module.decision.note.isEmpty() ? module.decision.note
-                    : c.errors.isEmpty()            ? FleetOutcomeName(module.outcome)
-                                                    : c.errors.first();
+        c.message = TerminalText(!module.decision.note.isEmpty() ? module.decision.note
+                                 : c.errors.isEmpty()            ? FleetOutcomeName(module.outcome)
+                                                                 : c.errors.first(),
+                                 4096);
         c.output << QStringLiteral("serial: ") + TerminalBytes(serial, 4096)
                  << QStringLiteral("line: %1").arg(plan.rows.value(module.row).line);
         for (const SlotChange &change : module.decision.changes)

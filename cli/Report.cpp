@@ -1,6 +1,7 @@
 #include "Report.h"
 
 #include "Escape.h"
+#include "Operations.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -28,20 +29,45 @@ QList<ModuleResult> ReportedResults(const QList<ModuleResult> &results, CliComma
     return found;
 }
 
-// The result field of the tests, shown in their own column.
-static QString resultField(const ModuleResult &result)
+// A reader test that found no card: the window shows its caption where the card number goes;
+// a module's card number is never that long.
+static bool noCard(const ModuleResult &result)
 {
-    if (result.command == CliCommand::ReaderTest)
-        return result.cardId;
-    if (result.command == CliCommand::LoopTest)
-        return result.loopText;
-    return QString();
+    return result.command == CliCommand::ReaderTest && result.outcome == Outcome::Success &&
+           (result.cardId.isEmpty() || result.cardId == FixedTexts::NoCard);
 }
 
 // Module bytes as a result keeps them, one character for each byte, shown by the byte rule.
 static QString shownBytes(const QString &field, int maxChars)
 {
     return TerminalBytes(field.toLatin1(), maxChars);
+}
+
+// The result field of the tests as their own column shows it.
+static QString shownResult(const ModuleResult &result, int maxChars)
+{
+    if (noCard(result))
+        return QStringLiteral("no card");
+    if (result.command == CliCommand::ReaderTest)
+        return shownBytes(result.cardId, maxChars);
+    if (result.command == CliCommand::LoopTest)
+        return shownBytes(result.loopText, maxChars);
+    return QString();
+}
+
+// The status in the command line's own words where the window's would need the window: an
+// operation that found no link answers "Start Scan Module!" there.
+static QString shownStatus(const ModuleResult &result, int maxChars)
+{
+    if (result.outcome == Outcome::NotConnected && CommandFor(result.command).scanFirst)
+        return result.serial.isNull() ? QStringLiteral("not run: the scan failed")
+                                      : QStringLiteral("not run: the link was lost");
+    return TerminalText(result.status, maxChars);
+}
+
+QString Counted(qsizetype count, const QString &one, const QString &many)
+{
+    return QString::number(count) + QLatin1Char(' ') + (count == 1 ? one : many);
 }
 
 static QString seconds(qint64 ms)
@@ -77,8 +103,8 @@ QString FormatTable(const QList<ModuleResult> &all, CliCommand command, bool wit
             row << QString::number(r.slotLines.size()) << seconds(r.durationMs)
                 << OutcomeName(r.outcome);
             if (test)
-                row << shownBytes(resultField(r), kCellChars);
-            row << cell(r.status);
+                row << shownResult(r, kCellChars);
+            row << shownStatus(r, kCellChars);
         }
         rows << row;
     }
@@ -116,13 +142,14 @@ QString FormatTable(const QList<ModuleResult> &all, CliCommand command, bool wit
     const int succeeded = int(
         std::count_if(all.begin(), all.end(), [](const ModuleResult &r) { return r.succeeded(); }));
     if (discover) {
-        text += QStringLiteral("%1 of %2 addresses answered as modules in %3\n")
-                    .arg(succeeded)
-                    .arg(all.size())
-                    .arg(seconds(wallMs));
+        text += QStringLiteral("%1 of %2 in %3\n")
+                    .arg(QString::number(succeeded),
+                         Counted(all.size(), QStringLiteral("address answered as a module"),
+                                 QStringLiteral("addresses answered as modules")),
+                         seconds(wallMs));
     } else {
-        text += QStringLiteral("%1 modules: %2 succeeded, %3 failed in %4\n")
-                    .arg(all.size())
+        text += QStringLiteral("%1: %2 succeeded, %3 failed in %4\n")
+                    .arg(Counted(all.size(), QStringLiteral("module"), QStringLiteral("modules")))
                     .arg(succeeded)
                     .arg(all.size() - succeeded)
                     .arg(seconds(wallMs));
@@ -162,7 +189,8 @@ QByteArray FormatJson(const QList<ModuleResult> &all, CliCommand command)
         if (r.command != CliCommand::Scan && r.command != CliCommand::Discover)
             object[QStringLiteral("scan_status")] = r.scanStatus;
         if (r.command == CliCommand::ReaderTest)
-            object[QStringLiteral("card")] = text(QStringLiteral("card"), r.cardId);
+            object[QStringLiteral("card")] =
+                noCard(r) ? QString() : text(QStringLiteral("card"), r.cardId);
         if (r.command == CliCommand::LoopTest)
             object[QStringLiteral("loop")] = text(QStringLiteral("loop"), r.loopText);
         object[QStringLiteral("errors")] = QJsonArray::fromStringList(r.errors);
@@ -187,18 +215,19 @@ QByteArray FormatJunit(const QList<ModuleResult> &all, CliCommand command, qint6
             c.failure = OutcomeName(r.outcome);
             c.error = r.outcome == Outcome::Error;
         }
-        c.message = r.errors.isEmpty() ? r.status : r.errors.first();
+        c.message = r.errors.isEmpty() ? shownStatus(r, kReportFieldChars)
+                                       : TerminalText(r.errors.first(), kReportFieldChars);
         c.errors = r.errors;
-        c.output =
-            QStringList{QStringLiteral("serial: ") + bytes(r.serial),
-                        QStringLiteral("version: ") + bytes(r.version),
-                        QStringLiteral("status: ") + TerminalText(r.status, kReportFieldChars)};
+        c.output = QStringList{QStringLiteral("serial: ") + bytes(r.serial),
+                               QStringLiteral("version: ") + bytes(r.version),
+                               QStringLiteral("status: ") + shownStatus(r, kReportFieldChars)};
         for (const SlotLine &slot : r.slotLines)
             c.output << QStringLiteral("(%1) %2")
                             .arg(slot.slot, 2, 10, QLatin1Char('0'))
                             .arg(bytes(slot.data));
-        if (!resultField(r).isEmpty())
-            c.output << QStringLiteral("result: ") + bytes(resultField(r));
+        const QString result = shownResult(r, kReportFieldChars);
+        if (!result.isEmpty())
+            c.output << QStringLiteral("result: ") + result;
         cases << c;
     }
     return FormatJunitCases(CommandName(command), cases, wallMs, started);
@@ -237,7 +266,7 @@ QByteArray FormatJunitCases(const QString &command, const QList<JunitCase> &case
         if (!c.failure.isEmpty()) {
             writer.writeStartElement(c.error ? QStringLiteral("error") : QStringLiteral("failure"));
             writer.writeAttribute(QStringLiteral("type"), c.failure);
-            writer.writeAttribute(QStringLiteral("message"), text(c.message));
+            writer.writeAttribute(QStringLiteral("message"), c.message);
             QStringList errors;
             for (const QString &error : c.errors)
                 errors << text(error);

@@ -21,8 +21,8 @@
                                      qint64 wallMs, const QDateTime &started);
 
 // One test case of a JUnit report: failed (or, for an error of the link, errored) when `failure`
-// names an outcome. The name, message and errors are escaped here; the lines of `output` come
-// escaped (module bytes by the byte rule, texts by the text rule).
+// names an outcome. The name and errors are escaped here; the message and the lines of `output`
+// come escaped (module bytes by the byte rule, texts by the text rule).
 struct JunitCase
 {
     QString name;
@@ -42,6 +42,9 @@ struct JunitCase
 [[nodiscard]] QStringList FormatTrace(qint64 ms, const QString &address,
                                       ModuleLink::WireDirection direction, const QByteArray &bytes,
                                       int maxBytes = 256);
+
+// "1 module", "2 modules": the count and the word that goes with it.
+[[nodiscard]] QString Counted(qsizetype count, const QString &one, const QString &many);
 
 // The results to report: for discover only the modules found, otherwise all.
 [[nodiscard]] QList<ModuleResult> ReportedResults(const QList<ModuleResult> &results,

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 int main(int argc, char *argv[])
@@ -19,5 +20,10 @@ int main(int argc, char *argv[])
     out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
     err.open(STDERR_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
     Console console(&out, &err, isatty(STDERR_FILENO) == 1);
+    // Read at each drawing of the progress bar, so a resized terminal gets a bar that fits.
+    console.setColumns([] {
+        winsize size{};
+        return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? int(size.ws_col) : 0;
+    });
     return RunCli(QCoreApplication::arguments(), console);
 }
