@@ -1,4 +1,5 @@
 #include "ErrorBox.h"
+#include "Escape.h"
 #include "MainWindow.h"
 #include "MessageCatalogue.h"
 #include "SignalClose.h"
@@ -39,20 +40,10 @@ const char *const kQtValueOptions[] = {
     "session",      "qmljsdebugger"};
 const char *const kQtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
 
-// Command-line text goes to a terminal: control bytes are shown as \xHH, never sent as they are.
+// Command-line text goes to a terminal escaped and cut, never as it is.
 std::string printable(const char *text)
 {
-    std::string out;
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; ++p) {
-        if (*p < 0x20 || *p == 0x7F) {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", unsigned(*p));
-            out += escaped;
-        } else {
-            out += char(*p);
-        }
-    }
-    return out;
+    return TerminalText(QString::fromLocal8Bit(text), 256).toLocal8Bit().toStdString();
 }
 
 bool listed(const char *name, const char *const *begin, const char *const *end)
@@ -172,7 +163,7 @@ void startupMessages(QtMsgType type, const QMessageLogContext &context, const QS
         if (g_heldMessages && !g_heldMessages->isEmpty())
             reason = g_heldMessages->first().second;
         std::fprintf(stderr, "velqa-config: no display: %s; %s\n",
-                     printable(reason.toLocal8Bit().constData()).c_str(), kNoDisplayAdvice);
+                     TerminalText(reason, 256).toLocal8Bit().constData(), kNoDisplayAdvice);
         std::fflush(stderr);
         std::_Exit(1);
     }

@@ -30,8 +30,9 @@ void TestPrograms::options_data()
         const QByteArray name = QByteArray(program).mid(QByteArray(program).lastIndexOf('/') + 1);
         QTest::newRow(name + " --help")
             << program << QStringList{"--help"} << QString() << 0 << QByteArray("Usage: ");
-        QTest::newRow(name + " --version") << program << QStringList{"--version"} << QString() << 0
-                                           << name + " " + VELQA_VERSION + "\n";
+        for (const char *version : {"--version", "-v"})
+            QTest::newRow(name + " " + version) << program << QStringList{version} << QString() << 0
+                                                << name + " " + VELQA_VERSION + "\n";
         QTest::newRow(name + " unknown option") << program << QStringList{"--no-such-option"}
                                                 << QString() << 2 << QByteArray("no-such-option");
     }
