@@ -54,4 +54,5 @@ void Announcer::announce(const QString &text)
     hide();
     show();
 #endif
+    emit announced(text);
 }

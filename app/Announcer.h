@@ -19,6 +19,9 @@ public:
     void announce(const QString &text);
     [[nodiscard]] QString text() const { return m_text; }
 
+signals:
+    void announced(const QString &text);
+
 private:
     QString m_text;
 };

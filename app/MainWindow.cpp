@@ -56,9 +56,9 @@ TfrmMain::TfrmMain(QWidget *parent)
     applySpokenTexts();
     m_web = std::make_unique<WebPane>(webMain);
     m_web->onFocusChanged([this](bool inside) { pnWeb->setHighlighted(inside); });
-    // The page's widget takes the browser's focus and comes last in the tab order; it belongs
-    // where the browser pane is, after Exit.
-    m_web->onPageWidgetCreated([this] { setTabOrder(btnExit, webMain->focusProxy()); });
+    // The page's widget takes the browser's focus; made after the window, it comes last in the tab
+    // order and takes the browser with it. Both belong where the browser pane is, after Exit.
+    m_web->onPageWidgetCreated([this] { setTabOrder(btnExit, webMain); });
     for (QLineEdit *field : {edIP, edCardID, edLoop})
         ReadEmptyFieldOnFocus(field);
     m_inputBlocker = new WindowInputBlocker(this);

@@ -61,6 +61,8 @@ void TfrmMain::createControls()
     pnWeb->setFrame(false, Bevel::Raised, Bevel::Lowered, 2, 2);
     pnWeb->setAccessibleRole(QAccessible::Pane);
     webMain = makeControl<QWebEngineView>(pnWeb, "webMain", pnWeb->clientRect());
+    // A Tab stop of its own, whose focus the page's widget takes when the engine has made it.
+    webMain->setFocusPolicy(Qt::StrongFocus);
 
     btnSetData = makeButton(this, "btnSetData", {360, 72, 193, 33}, QStringLiteral("Set Data"), {},
                             PictureSize);
