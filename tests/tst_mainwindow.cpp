@@ -31,25 +31,30 @@
 
 #include <memory>
 
-// What the window has a screen reader say while this lives, in order: each time its notification
-// is shown (a screen reader speaks it then), its name. Qt 6.8 and later send an announcement
+// What the window has a screen reader say while this lives, in order: each time one of its
+// notifications is shown, the reader speaks its name, read (as the reader does) when it comes to
+// it, here only when asked, after the window has gone on. Qt 6.8 and later send announcements
 // instead, which the announcer also signals.
 class Heard : public QObject
 {
 public:
-    explicit Heard(QWidget *window) : m_announcer(window->findChild<Announcer *>("announcer"))
+    explicit Heard(QWidget *window)
     {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
-        connect(m_announcer, &Announcer::announced, this,
-                [this](const QString &text) { m_texts << text; });
+        connect(window->findChild<Announcer *>("announcer"), &Announcer::announced, this,
+                [this](const QString &text) { m_said << text; });
 #else
-        m_announcer->installEventFilter(this);
+        for (Notice *notice : window->findChildren<Notice *>())
+            notice->installEventFilter(this);
 #endif
     }
 
     [[nodiscard]] QStringList texts() const
     {
-        return m_texts;
+        QStringList texts = m_said;
+        for (QAccessibleInterface *notice : m_shown)
+            texts << notice->text(QAccessible::Name);
+        return texts;
     }
 
 protected:
@@ -57,13 +62,13 @@ protected:
     {
         QAccessibleInterface *face = QAccessible::queryAccessibleInterface(watched);
         if (event->type() == QEvent::Show && face->role() == QAccessible::Notification)
-            m_texts << face->text(QAccessible::Name);
+            m_shown << face;
         return false;
     }
 
 private:
-    Announcer *m_announcer;
-    QStringList m_texts;
+    QList<QAccessibleInterface *> m_shown;
+    QStringList m_said;
 };
 
 // The window driven as a technician drives it, against a simulated module on loopback.

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Drives the tool under Orca, the screen reader, on a virtual display and checks what Orca says:
-# the address field read whole, then in each language a scan, Set Data and a failed scan (a
-# module that never answers), each outcome spoken while the focus stays in the address field, and
-# the change of language. Two simulated modules listen on loopback addresses of this run's own;
+# the address field read whole, the empty loop reply field (Shift+Tab from the address) read as
+# empty, then in each language a scan, Set Data and a failed scan (a module that never answers),
+# each outcome spoken while the focus stays in the address field, and the change of language. Two simulated modules listen on loopback addresses of this run's own;
 # the address field is set to one of them before anything is scanned. Prints Orca's spoken lines.
 # Usage: orca-speech.sh [BUILD_DIR] [LANGUAGE...]   (default: build English ChineseGB; also
 # ChineseBIG5). Exits 77 (skipped) when orca, Xvfb, xdotool or the AT-SPI bus is missing.
@@ -89,7 +89,7 @@ dbus-run-session -- bash -euo pipefail -c '
     done
     # Orca writes its log through a buffer that fills slowly; written to a terminal, the log is
     # flushed line by line, so each line can be waited for.
-    script -q -c "orca --debug-file /dev/tty" /dev/null >"$log" &
+    script -q -c "orca --debug-file /dev/tty" /dev/null >"$log" 2>/dev/null &
     orca=$!
     trap "kill $orca $tool 2>/dev/null || true" EXIT
     heard "Screen reader on."
@@ -97,6 +97,10 @@ dbus-run-session -- bash -euo pipefail -c '
     sleep 1
     xdotool windowfocus "$(xdotool search --name "KAVRO VELQA" | tail -1)"
     heard "192.168.1.101."
+    xdotool key shift+Tab
+    heard "Loop reply read only text."
+    heard "empty."
+    xdotool key Tab
     address() { xdotool key ctrl+a; xdotool type --delay 15 "$1"; sleep 0.3; }
     status=0
     for language in $LANGUAGES; do
@@ -125,5 +129,5 @@ status=${status:-0}
 
 # What Orca said, without the echo of each typed key.
 grep -o "SPEECH OUTPUT: .*" "$work/orca.log" | sed -E -e "s/\r$//" -e "s/^SPEECH OUTPUT: '//" -e "s/' ?\[?\{'established.*$//" |
-    grep -v -x -E '.{0,2} |dot |colon |(left |right )?(control|shift) |Selection deleted\.|entire document selected|selected|Screen reader (on|off)\.'
+    grep -v -x -E '.{0,2} |tab |dot |colon |(left |right )?(control|shift) |Selection deleted\.|entire document selected|selected|Screen reader (on|off)\.'
 exit "$status"
