@@ -43,7 +43,8 @@ signals:
     void announced(const QString &text);
 
 private:
-    QWidget *m_window;
-    std::array<Notice *, 4> m_notices{};
-    std::size_t m_next = 0;
+    // The window announces where Qt can; the notifications speak where it cannot.
+    [[maybe_unused]] QWidget *m_window;
+    [[maybe_unused]] std::array<Notice *, 4> m_notices{};
+    [[maybe_unused]] std::size_t m_next = 0;
 };
