@@ -33,27 +33,24 @@
 #include <csignal>
 #include <memory>
 
-// What the window has a screen reader say while this lives, in order: each time one of its
-// notifications is shown, the reader speaks its name, read (as the reader does) when it comes to
-// it, here only when asked, after the window has gone on. Qt 6.8 and later send announcements
-// instead, which the announcer also signals.
+// What a screen reader says while this lives: the name of each notification the window shows,
+// read when asked, as a reader reads it when it comes to the event, after the window has gone on.
+// Qt 6.8 and later announce by themselves: there, what the announcer said.
 class Heard : public QObject
 {
 public:
     explicit Heard(QWidget *window)
+        : m_said(window->findChild<Announcer *>("announcer"), &Announcer::announced)
     {
-#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
-        connect(window->findChild<Announcer *>("announcer"), &Announcer::announced, this,
-                [this](const QString &text) { m_said << text; });
-#else
         for (Notice *notice : window->findChildren<Notice *>())
             notice->installEventFilter(this);
-#endif
     }
 
     [[nodiscard]] QStringList texts() const
     {
-        QStringList texts = m_said;
+        QStringList texts;
+        for (int i = 0; QT_VERSION >= QT_VERSION_CHECK(6, 8, 0) && i < m_said.size(); ++i)
+            texts << m_said.at(i).at(0).toString();
         for (QAccessibleInterface *notice : m_shown)
             texts << notice->text(QAccessible::Name);
         return texts;
@@ -69,8 +66,8 @@ protected:
     }
 
 private:
+    QSignalSpy m_said;
     QList<QAccessibleInterface *> m_shown;
-    QStringList m_said;
 };
 
 // The window driven as a technician drives it, against a simulated module on loopback.
