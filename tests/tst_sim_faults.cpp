@@ -371,6 +371,14 @@ void TestSimFaults::faultsChangeWhileConnected()
     QVERIFY(client.waitUntil([&] { return client.data.size() >= 15; }));
     QCOMPARE(client.data, dataReplyOf(module.firmwareVersion()));
     QCOMPARE(module.handledCommands(), (QList<QByteArray>{"V01", "S01", "V01"}));
+
+    // Unasked bytes repeat on Qt's timers too.
+    faults.unsolicitedMs = 10;
+    faults.unsolicitedBytes = "\x01unasked\r";
+    module.setFaults(faults);
+    client.data.clear();
+    QVERIFY(client.waitUntil([&] { return client.data.size() >= 3 * 9; }));
+    QCOMPARE(client.data.left(3 * 9), faults.unsolicitedBytes.repeated(3));
 }
 
 void TestSimFaults::edges_data()
