@@ -6,9 +6,10 @@
 // on. Actions scheduled on the clock run when virtual time reaches them.
 //
 // When every party to the exchange lives in this thread and keeps its time on this clock, a slice
-// need not last a real millisecond: UntilIdle dispatches until a pass finds nothing to do and no
-// byte is still on its way between the parties (the system delivers a loopback write a moment
-// after it was made, at times later when the machine is busy).
+// need not last a real millisecond: UntilIdle moves the clock on first and then dispatches, until
+// a pass finds nothing to do and no byte is still on its way between the parties (the system
+// delivers a loopback write a moment after it was made, at times later when the machine is
+// busy), so what a due action sets off is seen within the same slice, as in real time.
 
 #include "Clock.h"
 
@@ -35,19 +36,28 @@ public:
 
     void PumpFor(quint32 ms) const override
     {
+        runDue();
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         for (quint32 left = ms; left > 0;) {
             const quint32 slice = std::min(left, quint32(25));
-            if (m_dispatch == Dispatch::UntilIdle)
+            if (m_dispatch == Dispatch::UntilIdle) {
+                advance(slice);
                 dispatchUntilIdle();
-            else
+            } else {
                 dispatchForAMillisecond();
-            advance(slice);
+                advance(slice);
+            }
             left -= slice;
         }
     }
 
-    void Sleep(quint32 ms) const override { advance(ms); }
+    // The thread is blocked: what comes due meanwhile runs at the next pumped wait, as a timer
+    // that came due during a sleep fires at the next dispatch.
+    void Sleep(quint32 ms) const override
+    {
+        m_now += ms;
+        m_elapsed += ms;
+    }
 
     // UntilIdle: true while bytes are still on their way between the parties.
     void setInFlight(std::function<bool()> inFlight) { m_inFlight = std::move(inFlight); }
@@ -96,6 +106,11 @@ private:
     {
         m_now += ms;
         m_elapsed += ms;
+        runDue();
+    }
+
+    void runDue() const
+    {
         while (!m_due.empty() && m_due.begin()->first <= m_elapsed)
             m_due.extract(m_due.begin()).mapped()();
     }
