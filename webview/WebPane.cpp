@@ -3,7 +3,9 @@
 #include "HostText.h"
 
 #include "ModulePage.h"
+#include "PaneGate.h"
 
+#include <QApplication>
 #include <QByteArrayList>
 #include <QCoreApplication>
 #include <QRegularExpression>
@@ -54,16 +56,27 @@ void PrepareWebEngine()
     if (!qEnvironmentVariableIsSet("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY"))
         qputenv("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY", "1");
 
-    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").trimmed();
-    const QByteArrayList present = flags.split(' ');
-    for (const char *flag : kQuietFlags) {
-        if (present.contains(QByteArray(flag)))
-            continue;
-        if (!flags.isEmpty())
-            flags += ' ';
-        flags += flag;
+    // The engine's proxy settings are the pane's gate and no one else's.
+    QByteArrayList present;
+    for (const QByteArray &flag : qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").split(' ')) {
+        if (!flag.isEmpty() && !IsEngineProxyFlag(flag))
+            present += flag;
     }
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+    for (const char *flag : kQuietFlags) {
+        if (!present.contains(QByteArray(flag)))
+            present += flag;
+    }
+    const QByteArray gate = PaneGate::EngineFlags();
+    if (!gate.isEmpty())
+        present += gate;
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", present.join(' '));
+    PaneGate::Start();
+}
+
+bool IsEngineProxyFlag(const QByteArray &flag)
+{
+    return flag.startsWith("--proxy") || flag.startsWith("--no-proxy") ||
+           flag.startsWith("--winhttp-proxy") || flag.startsWith("--force-webrtc-ip-handling");
 }
 
 // Any program linking the pane gets a working engine, even one that forgets PrepareWebEngine().
@@ -81,6 +94,8 @@ void WebPane::Navigate(const QString &typedText)
     const QUrl location = WebLocation(typedText);
     if (!m_view || location.isEmpty() || !location.isValid())
         return;
+    if (auto *page = qobject_cast<ModulePage *>(m_view->page()))
+        page->setModuleLocation(location);
     m_view->load(location);
 }
 
@@ -88,6 +103,59 @@ void WebPane::Refresh()
 {
     if (m_view)
         m_view->reload();
+}
+
+namespace {
+
+// Sees the page's widget arrive: it is shown, and so polished, after it became the focus proxy.
+class PageWidgetWatch : public QObject
+{
+public:
+    PageWidgetWatch(QWebEngineView *view, std::function<void()> handler)
+        : QObject(view), m_view(view), m_handler(std::move(handler))
+    {
+        view->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_view && event->type() == QEvent::ChildPolished && m_view->focusProxy() &&
+            m_view->focusProxy() != m_known) {
+            m_known = m_view->focusProxy();
+            m_handler();
+        }
+        return false;
+    }
+
+private:
+    QWebEngineView *m_view;
+    QPointer<QWidget> m_known;
+    std::function<void()> m_handler;
+};
+
+} // namespace
+
+void WebPane::onPageWidgetCreated(std::function<void()> handler)
+{
+    if (m_view)
+        new PageWidgetWatch(m_view, std::move(handler));
+}
+
+void WebPane::onFocusChanged(std::function<void(bool inside)> handler)
+{
+    if (!m_view)
+        return;
+    // The page takes the focus in a child widget of the view.
+    QObject::connect(
+        qApp, &QApplication::focusChanged, m_view,
+        [view = m_view.data(), handler, inside = false](QWidget *, QWidget *now) mutable {
+            const bool nowInside = now && (now == view || view->isAncestorOf(now));
+            if (nowInside != inside) {
+                inside = nowInside;
+                handler(inside);
+            }
+        });
 }
 
 QWebEngineView *WebPane::view() const
