@@ -238,15 +238,23 @@ static std::optional<TcpEnd> tcpEnd(const QTcpSocket *socket)
                   qint64(info.tcpi_bytes_received)};
 }
 
-// Whether bytes are still on their way between the two ends of one loopback connection: waiting
-// to be sent, or sent and not yet received by the other end's system, which may deliver them a
-// moment later when the machine is busy.
-static bool bytesOnTheirWay(const QTcpSocket *one, const QTcpSocket *other)
+// Whether something is still on its way between the window's end of the connection and the
+// module's: the connection being made, the module taking it or closing it, or bytes waiting to be
+// sent or sent and not yet received. The system delivers what is sent on loopback a moment after
+// it was sent, at times later when the machine is busy.
+static bool onTheirWay(const QTcpSocket *window, const QTcpSocket *module)
 {
-    const std::optional<TcpEnd> a = tcpEnd(one);
-    const std::optional<TcpEnd> b = tcpEnd(other);
-    if (!a || !b || a->localPort != b->peerPort || b->localPort != a->peerPort)
+    if (!window)
         return false;
+    if (window->state() == QAbstractSocket::ConnectingState)
+        return true;
+    // Closed, or the module's close has arrived.
+    const std::optional<TcpEnd> a = tcpEnd(window);
+    if (!a)
+        return false;
+    const std::optional<TcpEnd> b = tcpEnd(module);
+    if (!b || a->localPort != b->peerPort || b->localPort != a->peerPort)
+        return true;
     return a->waiting > 0 || b->waiting > 0 || a->sent > b->received || b->sent > a->received;
 }
 
@@ -304,11 +312,8 @@ bool SoakHarness::setUp(QString *why)
     m_window->link().setPort(m_sim->port());
     m_window->link().setClock(m_clock);
     if (m_testClock) {
-        // A connection being made counts too: the system completes it a moment later.
         m_testClock->setInFlight([this] {
-            const auto *socket = m_window->link().findChild<QTcpSocket *>();
-            return (socket && socket->state() == QAbstractSocket::ConnectingState) ||
-                   bytesOnTheirWay(socket, m_sim->clientSocket());
+            return onTheirWay(m_window->link().findChild<QTcpSocket *>(), m_sim->clientSocket());
         });
     }
     m_window->show();
