@@ -106,7 +106,7 @@ std::optional<int> RunJournalCommand(const QStringList &arguments, Console &cons
     QString err;
     int code = 0;
     if (!history) {
-        code = RunSyncCommand(journal.url, QString(), out, err);
+        code = RunSyncCommand(journal.url, QString(), QString(), out, err);
     } else {
         HistoryOptions options;
         const QString serial = parser.value(serialOption);

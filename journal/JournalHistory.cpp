@@ -1,6 +1,7 @@
 #include "JournalHistory.h"
 
 #include "Journal.h"
+#include "Outbox.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -186,11 +187,11 @@ int RunHistoryCommand(const QString &url, const HistoryOptions &options, QString
 {
     JournalStore store(ParseJournalUrl(url));
     std::optional<QList<JournalRecord>> records;
-    if (store.open())
+    if (store.open(JournalAccess::Read))
         records = store.read(options.filter);
     if (!records) {
         err += QStringLiteral("velqa-cli: %1\n").arg(EscapeControls(store.error()));
-        return HistoryFailed;
+        return store.trouble() == SqlTrouble::Missing ? HistoryNoJournal : HistoryFailed;
     }
     switch (options.format) {
     case HistoryFormat::Table:
@@ -206,42 +207,44 @@ int RunHistoryCommand(const QString &url, const HistoryOptions &options, QString
     return HistoryOk;
 }
 
-int RunSyncCommand(const QString &url, const QString &outboxPath, QString &out, QString &err)
+int RunSyncCommand(const QString &url, const QString &outboxFolder, const QString &outboxFile,
+                   QString &out, QString &err, const SqlDeadline *deadline)
 {
     const JournalLocation location = ParseJournalUrl(url);
-    if (location.kind != JournalLocation::Kind::Postgres) {
-        if (location.kind == JournalLocation::Kind::Invalid) {
-            err += QStringLiteral("velqa-cli: %1\n").arg(EscapeControls(location.error));
-            return HistoryFailed;
-        }
-        out += QStringLiteral("Nothing to send: the journal %1 is on this station.\n")
-                   .arg(location.display());
-        return HistoryOk;
-    }
-    JournalLocation outboxLocation;
-    outboxLocation.kind = JournalLocation::Kind::Sqlite;
-    outboxLocation.path = outboxPath.isEmpty() ? DefaultOutboxPath() : outboxPath;
-    if (!QFileInfo::exists(outboxLocation.path)) {
-        out += QStringLiteral("0 records sent to %1; none waiting.\n").arg(location.display());
-        return HistoryOk;
-    }
-    JournalStore outbox(outboxLocation);
-    if (!outbox.open()) {
-        err += QStringLiteral("velqa-cli: %1\n").arg(EscapeControls(outbox.error()));
+    if (location.kind == JournalLocation::Kind::Invalid) {
+        err += QStringLiteral("velqa-cli: %1\n").arg(EscapeControls(location.error));
         return HistoryFailed;
     }
-    JournalStore journal(location);
-    qint64 forwarded = 0;
-    const bool done = journal.open() && ForwardOutbox(outbox, journal, &forwarded);
-    const qint64 waiting = outbox.count().value_or(-1);
-    out += QStringLiteral("%1 records sent to %2; %3 waiting in %4.\n")
-               .arg(forwarded)
-               .arg(location.display())
-               .arg(waiting)
-               .arg(outboxLocation.path);
-    if (!done) {
-        const QString error = journal.error().isEmpty() ? outbox.error() : journal.error();
-        err += QStringLiteral("velqa-cli: %1\n").arg(EscapeControls(error));
+    const QString folder = outboxFolder.isEmpty() ? JournalDataFolder() : outboxFolder;
+    const SyncResult result = SyncOutboxes(folder, location, outboxFile, deadline);
+    if (!result.error.isEmpty())
+        err += QStringLiteral("velqa-cli: %1\n").arg(EscapeControls(result.error));
+    for (const SyncedJournal &synced : result.synced) {
+        out += QStringLiteral("%1 sent to %2; %3 waiting in %4.\n")
+                   .arg(synced.sent == 1 ? QStringLiteral("1 record")
+                                         : QStringLiteral("%1 records").arg(synced.sent),
+                        synced.journal)
+                   .arg(synced.left)
+                   .arg(synced.outbox);
+        if (!synced.error.isEmpty())
+            err += QStringLiteral("velqa-cli: %1\n").arg(EscapeControls(synced.error));
     }
-    return done && waiting == 0 ? HistoryOk : HistoryFailed;
+    for (const WaitingOutbox &other : result.others) {
+        if (other.journal.isEmpty())
+            out += QStringLiteral("%1 parked by an earlier version wait in %2 without the name of "
+                                  "their journal: velqa-cli sync --journal URL --outbox %2 sends "
+                                  "them to URL.\n")
+                       .arg(other.records == 1 ? QStringLiteral("1 record")
+                                               : QStringLiteral("%1 records").arg(other.records),
+                            other.path);
+        else
+            out += QStringLiteral("%1 wait for another journal, %2, in %3: velqa-cli sync "
+                                  "--journal %2 sends them.\n")
+                       .arg(other.records == 1 ? QStringLiteral("1 record")
+                                               : QStringLiteral("%1 records").arg(other.records),
+                            other.journal, other.path);
+    }
+    if (result.synced.isEmpty() && result.others.isEmpty() && result.error.isEmpty())
+        out += QStringLiteral("Nothing to send: no records wait in %1.\n").arg(folder);
+    return result.ok() ? HistoryOk : HistoryFailed;
 }

@@ -22,6 +22,8 @@ struct HistoryOptions
 // Exit codes of the history and sync commands; usage errors are the command line's own (2).
 inline constexpr int HistoryOk = 0;
 inline constexpr int HistoryFailed = 1;
+// No journal at the path given: nothing was made there.
+inline constexpr int HistoryNoJournal = 2;
 
 // "2024-05-01", "2024-05-01T08:30", "2024-05-01 08:30:15", with "Z" or "+02:00" for a zone;
 // without one, the station's local time.
@@ -49,7 +51,10 @@ inline constexpr int HistoryFailed = 1;
 // Reads the journal at `url` and formats it into `out`; messages go to `err`.
 [[nodiscard]] int RunHistoryCommand(const QString &url, const HistoryOptions &options, QString &out,
                                     QString &err);
-// Forwards what waits in the outbox to the PostgreSQL journal at `url` (empty outbox path: the
-// default one). Fails when records are still waiting afterwards.
-[[nodiscard]] int RunSyncCommand(const QString &url, const QString &outboxPath, QString &out,
-                                 QString &err);
+// Sends what waits in the outboxes of `outboxFolder` (empty: the user's data folder): to the
+// PostgreSQL journal at `url`, or to every journal records wait for when `url` is local; with
+// `outboxFile`, that file's records to `url`. Fails when records are still waiting for a journal
+// it sent to.
+[[nodiscard]] int RunSyncCommand(const QString &url, const QString &outboxFolder,
+                                 const QString &outboxFile, QString &out, QString &err,
+                                 const SqlDeadline *deadline = nullptr);
