@@ -116,7 +116,12 @@ private slots:
         SimFaults refuse;
         refuse.refuseConnections = true;
         m_sim->setFaults(refuse);
+        // The technician reads the box for eight seconds: their time, not the module's.
+        m_presenter.SetWhileOpen([this](const QString &) { m_clock->Sleep(8000); });
         click("btnScan");
+        QCOMPARE(m_results.size(), 1);
+        QVERIFY2(m_results.first().durationMs >= 500 && m_results.first().durationMs < 1000,
+                 qPrintable(QString::number(m_results.first().durationMs)));
         QCOMPARE(text("pnMsg"), QStringLiteral("Error!"));
         QCOMPARE(indicator(), IndicatorColour::Red);
         QCOMPARE(m_beeper.beeps(), (QList<BeepRecord>{{300, 300}}));
