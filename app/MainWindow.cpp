@@ -163,7 +163,7 @@ void TfrmMain::FormClose()
     // The disconnect event shows "Disconnect." before the window goes.
     if (m_link.ConnectedFlag())
         m_link.CloseLink();
-    flushJournal();
+    closeJournal();
 }
 
 void TfrmMain::btnEngClick()
