@@ -1,6 +1,7 @@
 #include "HistoryOutput.h"
 
 #include "Escape.h"
+#include "JournalTime.h"
 #include "Report.h"
 
 #include <QJsonArray>
@@ -10,21 +11,6 @@
 #include <algorithm>
 
 static constexpr int kCsvSlots = 8;
-
-std::optional<QDateTime> ParseSince(const QString &text)
-{
-    QString iso = text.trimmed();
-    if (iso.size() > 10 && iso.at(10) == QLatin1Char(' '))
-        iso[10] = QLatin1Char('T');
-    QDateTime time = QDateTime::fromString(iso, Qt::ISODateWithMs);
-    if (!time.isValid()) {
-        const QDate date = QDate::fromString(iso, Qt::ISODate);
-        if (!date.isValid())
-            return std::nullopt;
-        time = date.startOfDay();
-    }
-    return time.toUTC();
-}
 
 static QString timeText(const QDateTime &time)
 {
@@ -36,10 +22,10 @@ QString FormatHistoryTable(const QList<JournalRecord> &records)
     if (records.isEmpty())
         return QStringLiteral("No records.\n");
     const QStringList header{
-        QStringLiteral("TIME (UTC)"), QStringLiteral("SOURCE"),  QStringLiteral("STATION"),
-        QStringLiteral("USER"),       QStringLiteral("ADDRESS"), QStringLiteral("OPERATION"),
-        QStringLiteral("OUTCOME"),    QStringLiteral("SERIAL"),  QStringLiteral("VERSION"),
-        QStringLiteral("SLOTS"),      QStringLiteral("RESULT"),  QStringLiteral("MS"),
+        QStringLiteral("TIME"),    QStringLiteral("SOURCE"),  QStringLiteral("STATION"),
+        QStringLiteral("USER"),    QStringLiteral("ADDRESS"), QStringLiteral("OPERATION"),
+        QStringLiteral("OUTCOME"), QStringLiteral("SERIAL"),  QStringLiteral("VERSION"),
+        QStringLiteral("SLOTS"),   QStringLiteral("RESULT"),  QStringLiteral("MS"),
         QStringLiteral("STATUS")};
     QList<QStringList> rows{header};
     const auto bytes = [](const QByteArray &value, int width) {
@@ -49,9 +35,9 @@ QString FormatHistoryTable(const QList<JournalRecord> &records)
         const QByteArray result =
             r.operation == OperationName(Operation::LoopTest) ? r.loop : r.card;
         rows << QStringList{
-            r.time.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-            TerminalText(r.source, 8), TerminalText(r.station, 20), TerminalText(r.user, 12),
-            TerminalText(r.address, 24), TerminalText(r.operation, 14), TerminalText(r.outcome, 14),
+            LocalTimeText(r.time), TerminalText(r.source, 8), TerminalText(r.station, 20),
+            TerminalText(r.user, 12), TerminalText(r.address, 24), TerminalText(r.operation, 14),
+            TerminalText(r.outcome, 14),
             // Eight bytes, each at most four characters escaped.
             bytes(r.serial, 32), bytes(r.version, 32), QString::number(r.slotsRead.size()),
             TerminalBytes(result, 20), QString::number(r.durationMs), TerminalText(r.status, 40)};

@@ -6,6 +6,7 @@
 #include "HistoryOutput.h"
 #include "Journal.h"
 #include "JournalStore.h"
+#include "JournalTime.h"
 #include "Outbox.h"
 #include "Report.h"
 
@@ -91,6 +92,7 @@ static int runHistory(const CliCall &call)
     const QString operationOption = QStringLiteral("operation");
     const QString outcomeOption = QStringLiteral("outcome");
     const QString sinceOption = QStringLiteral("since");
+    const QString untilOption = QStringLiteral("until");
     const QString limitOption = QStringLiteral("limit");
     const QString csvOption = QStringLiteral("csv");
     const QString jsonOption = QStringLiteral("json");
@@ -119,15 +121,18 @@ static int runHistory(const CliCall &call)
         return usageError(console,
                           QStringLiteral("unknown outcome \"%1\"").arg(filter.outcome.left(40)),
                           command);
-    if (parser.isSet(sinceOption)) {
-        const std::optional<QDateTime> since = ParseSince(parser.value(sinceOption));
-        if (!since)
+    for (const auto &[option, bound] :
+         {std::pair{sinceOption, &filter.since}, std::pair{untilOption, &filter.until}}) {
+        if (!parser.isSet(option))
+            continue;
+        const std::optional<QDateTime> time = ParseTypedTime(parser.value(option));
+        if (!time)
             return usageError(console,
-                              QStringLiteral("--since wants a date or date and time such as "
-                                             "2024-05-01T08:30, not \"%1\"")
-                                  .arg(parser.value(sinceOption).left(40)),
+                              QStringLiteral("--%1 wants a date or date and time such as "
+                                             "2024-05-01T08:30, not \"%2\"")
+                                  .arg(option, parser.value(option).left(40)),
                               command);
-        filter.since = *since;
+        *bound = *time;
     }
     bool ok = false;
     filter.limit = parser.value(limitOption).toInt(&ok);
@@ -195,9 +200,11 @@ CliCommandRow HistoryCommand()
         QString::fromLatin1(kJournalDescription) +
         QStringLiteral(
             "History only reads: it makes, migrates and changes nothing, and reads an archive\n"
-            "the user may not write. Module bytes appear as in the table: \\xhh for a byte\n"
-            "outside printable ASCII, \\\\ for a backslash (--serial takes them so); CSV is\n"
-            "UTF-8 with a byte-order mark, each cell that starts with = + - @ or ' led by one '.\n"
+            "the user may not write. The table shows local times with their offset from UTC;\n"
+            "CSV and JSON give times in UTC (ISO 8601, Z). Module bytes appear as in the\n"
+            "table: \\xhh for a byte outside printable ASCII, \\\\ for a backslash (--serial\n"
+            "takes them so); CSV is UTF-8 with a byte-order mark, each cell that starts with\n"
+            "= + - @ or ' led by one '.\n"
             "\n"
             "Exit codes: 0 done; 1 the journal cannot be read; 2 usage error, or no journal\n"
             "at that path.");
@@ -216,6 +223,9 @@ CliCommandRow HistoryCommand()
         {QStringLiteral("since"),
          QStringLiteral("Only records from this time on: 2024-05-01, 2024-05-01T08:30, with Z or "
                         "+02:00 for a zone (otherwise local time)."),
+         QStringLiteral("TIME")},
+        {QStringLiteral("until"),
+         QStringLiteral("Only records before this time, written as for --since."),
          QStringLiteral("TIME")},
         {QStringLiteral("limit"), QStringLiteral("At most N records (default 100; 0: all)."),
          QStringLiteral("N"), QStringLiteral("100")},

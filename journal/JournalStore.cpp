@@ -252,6 +252,10 @@ std::optional<QList<JournalRecord>> JournalStore::read(const JournalFilter &filt
         where << QStringLiteral("time_utc >= ?");
         values << filter.since.toUTC().toString(QLatin1String(kTimeFormat));
     }
+    if (filter.until.isValid()) {
+        where << QStringLiteral("time_utc < ?");
+        values << filter.until.toUTC().toString(QLatin1String(kTimeFormat));
+    }
     QString sql = QStringLiteral("SELECT id, time_utc, source, station, user_name, tool_version, "
                                  "address, operation, outcome, status, serial, version, card, "
                                  "loop_reply, errors, duration_ms FROM journal_record");

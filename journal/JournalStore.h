@@ -43,8 +43,8 @@ struct JournalLocation
 // slots; version 2 adds the indexes the history filters use.
 inline constexpr int JournalSchemaVersion = 2;
 
-// Which records to read, newest first unless `oldestFirst`. A null serial and empty texts match
-// everything; a limit of 0 reads all.
+// Which records to read, newest first unless `oldestFirst`: from `since` on and before `until`.
+// A null serial, empty texts and invalid times match everything; a limit of 0 reads all.
 struct JournalFilter
 {
     QByteArray serial;
@@ -52,6 +52,7 @@ struct JournalFilter
     QString operation;
     QString outcome;
     QDateTime since;
+    QDateTime until;
     int limit = 100;
     bool oldestFirst = false;
 };

@@ -14,6 +14,7 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <ctime>
 #include <sys/stat.h>
 
 static constexpr int kWait = 30000;
@@ -144,6 +145,9 @@ void TestJournal::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
     // The outbox of a command-line run is in the user's data folder: this run's own.
     qputenv("HOME", QFile::encodeName(m_dir.path()));
+    // Local times are read and shown in one zone, eight hours ahead of UTC.
+    qputenv("TZ", "Asia/Shanghai");
+    tzset();
     qunsetenv(JournalEnvironment);
     if (!PostgresTestServer::available()) {
         m_postgresMissing = QStringLiteral("PostgreSQL server programs not found in %1 (package "
@@ -565,7 +569,7 @@ void TestJournal::formats_data()
 
     QTest::newRow("table: escaped, cut")
         << "table"
-        << QStringList{"SN\\x00\\x01\\x1b[2J\\xe9\\xff", "2024-05-01 08:00:00",
+        << QStringList{"SN\\x00\\x01\\x1b[2J\\xe9\\xff", "2024-05-01 16:00:00 +08:00",
                        "1234567890123456789\u2026", "6 records"}
         << QStringList{"\x1b", QString(QChar(0))};
     // A spreadsheet shows the status texts in every language, runs no cell and gets the
@@ -653,9 +657,10 @@ void TestJournal::cli_data()
 
     QTest::newRow("history json") << QStringList{"history", "--json", "--operation", "scan"} << 0
                                   << "\"operation\": \"scan\"";
-    QTest::newRow("history table")
-        << QStringList{"--journal", "JOURNAL", "history", "--since", "2024-05-01 08:04"} << 0
-        << "2 records";
+    QTest::newRow("history table, local times")
+        << QStringList{"--journal",        "JOURNAL", "history",          "--since",
+                       "2024-05-01 16:01", "--until", "2024-05-01T08:03Z"}
+        << 0 << "Reader Card Error, \"no\"\n2 records\n";
     QTest::newRow("history csv") << QStringList{"history", "--csv", "--serial", "SN-5"} << 0
                                  << "\r\n";
     QTest::newRow("two formats") << QStringList{"history", "--csv", "--json"} << 2
