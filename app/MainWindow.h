@@ -103,7 +103,6 @@ private:
     template <typename Handler> void guarded(Handler handler);
     // The journal of the window's operations (WindowJournal.cpp).
     void openJournal();
-    void closeJournal();
 
     QLabel *lblRemote = nullptr;
     QLineEdit *edIP = nullptr;

@@ -21,7 +21,10 @@ WindowJournal::WindowJournal(QWidget *notice, QObject *parent) : QObject(parent)
     m_on = true;
 }
 
-WindowJournal::~WindowJournal() = default;
+WindowJournal::~WindowJournal()
+{
+    close();
+}
 
 void WindowJournal::record(const OperationResult &result)
 {
@@ -54,10 +57,4 @@ void TfrmMain::openJournal()
 {
     m_journal = std::make_unique<WindowJournal>(pnMsg);
     connect(this, &TfrmMain::operationFinished, m_journal.get(), &WindowJournal::record);
-}
-
-void TfrmMain::closeJournal()
-{
-    if (m_journal)
-        m_journal->close();
 }

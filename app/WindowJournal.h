@@ -10,8 +10,9 @@ struct OperationResult;
 
 // The window's journal: opened as the window is made (the store itself is opened on the
 // journal's own thread, so the window does not wait for it), every operation's result recorded
-// with source "window", closed within a bounded wait when the window closes: what a server does
-// not take by then waits in the outbox. Trouble with the journal is told once each time, never in
+// with source "window", closed within a bounded wait when the window goes (after the record of
+// an operation that was still running when the window was closed): what a server does not take
+// by then waits in the outbox. Trouble with the journal is told once each time, never in
 // a box: on standard error, and as the tool tip and accessible description of `notice` (the
 // status panel), which screen readers are told of.
 class WindowJournal : public QObject
@@ -22,6 +23,7 @@ public:
     static constexpr int CloseWaitMs = 3000;
 
     explicit WindowJournal(QWidget *notice, QObject *parent = nullptr);
+    // Closes.
     ~WindowJournal() override;
 
     // Makes the record and hands it to the journal's thread; reads none of the journal's state.
