@@ -393,11 +393,16 @@ void TestJournal::unopenable_data()
     QTest::newRow("server absent, outbox unwritable")
         << "postgresql://postgres@127.0.0.1:1/j"
         << "/proc/velqa" << JournalState::Offline << "does not answer" << false;
-    if (m_postgres)
-        QTest::newRow("log-in refused")
-            << m_postgres->url("postgres",
-                               QStringLiteral("%1:wrong-one").arg(PostgresTestServer::PasswordRole))
-            << QString() << JournalState::Offline << "refused the log-in" << true;
+    if (!m_postgres)
+        return;
+    QTest::newRow("log-in refused")
+        << m_postgres->url("postgres",
+                           QStringLiteral("%1:wrong-one").arg(PostgresTestServer::PasswordRole))
+        << QString() << JournalState::Offline << "refused the log-in" << true;
+    // The test's server speaks no TLS: the option did reach the connection.
+    QTest::newRow("sslmode passed on")
+        << m_postgres->url("postgres") + "?sslmode=require" << QString() << JournalState::Offline
+        << "server does not support SSL" << true;
 }
 
 // A journal that cannot be used says so once, in words that fit why; records cost nothing and
