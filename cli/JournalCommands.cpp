@@ -168,8 +168,10 @@ static int runJournal(const CliCall &call)
 {
     if (call.arguments != QStringList{QStringLiteral("migrate")})
         return usageError(call.console,
-                          QStringLiteral("journal wants the word migrate, not \"%1\"")
-                              .arg(call.arguments.join(QLatin1Char(' ')).left(40)),
+                          call.arguments.isEmpty()
+                              ? QStringLiteral("journal wants the word migrate")
+                              : QStringLiteral("journal wants the word migrate, not \"%1\"")
+                                    .arg(call.arguments.join(QLatin1Char(' ')).left(40)),
                           QStringLiteral("journal"));
     JournalStore store(
         ParseJournalUrl(ChooseJournal(call.parser.value(QStringLiteral("journal"))).url));
