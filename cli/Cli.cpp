@@ -16,12 +16,13 @@
 #include <QFile>
 #include <QHash>
 
+#include <csignal>
 #include <memory>
 #include <optional>
 
 static const char kDescription[] =
     "Runs the module operations of the VELQA Module Config tool without its window, on one or\n"
-    "many modules at once, each module in its own thread with its own link.\n"
+    "many modules at once, each module with its own link.\n"
     "\n"
     "Commands:\n"
     "  scan           connect, read serial number (S01), version (V01) and slots G01..G08;\n"
@@ -112,8 +113,8 @@ static void noteMergedTargets(Console &console, const QList<TargetModule> &modul
                 .arg(more));
 }
 
-// The threads that `wanted` modules at once would take, as far as the open files allow; a
-// thread more would end the program when its event dispatcher finds no descriptor.
+// The modules that may run at once, as far as --jobs and the open files allow: each holds a
+// socket.
 static int jobsAllowed(Console &console, int wanted)
 {
     const int allowed = std::min(MaxJobs, JobsWithinDescriptorLimit());
@@ -121,7 +122,7 @@ static int jobsAllowed(Console &console, int wanted)
         return wanted;
     if (allowed == 0) {
         console.writeErr(QStringLiteral("velqa-cli: the limit on open files leaves room for no "
-                                        "module thread: running one module at a time\n"));
+                                        "module's socket: running one module at a time\n"));
     } else {
         console.writeErr(QStringLiteral("velqa-cli: running %1 modules at once, not %2: %3\n")
                              .arg(QString::number(allowed), QString::number(wanted),
@@ -264,7 +265,6 @@ int RunCli(const QStringList &arguments, Console &console, HostResolver *resolve
     JobOptions options;
     options.command = *command;
     options.port = quint16(port);
-    options.resolver = resolver;
     if (parser.isSet(traceOption)) {
         options.wire = [&console, &clock, &shownAs](const QString &address,
                                                     ModuleLink::WireDirection direction,
@@ -278,7 +278,7 @@ int RunCli(const QStringList &arguments, Console &console, HostResolver *resolve
     if (!parser.isSet(noJournalOption) && CommandFor(*command).operation)
         journal = openJournal(console, parser.value(journalOption));
     if (journal) {
-        // From the module threads: a record is made and handed to the journal's own thread.
+        // From the engine's thread: a record is made and handed to the journal's own thread.
         options.finished = [&store = *journal, &shownAs](const OperationResult &result) {
             JournalRecord record =
                 RecordFromResult(result, QString::fromLatin1(JournalWords::SourceCli));
@@ -294,11 +294,12 @@ int RunCli(const QStringList &arguments, Console &console, HostResolver *resolve
         };
     }
 
+    options.cancel = &Interruption().requested;
     QList<ModuleResult> results = RunModules(hosts, options, moduleJobs, progress);
     const qint64 wallMs = clock.elapsed();
     console.endProgress();
     for (qsizetype i = 0; i < results.size(); ++i)
-        results[i].address = modules[i].texts.first();
+        results[i].address = shownAs.value(results[i].address);
 
     if (parser.isSet(jsonOption))
         console.writeOut(QString::fromUtf8(FormatJson(results, *command)));
@@ -329,6 +330,16 @@ int RunCli(const QStringList &arguments, Console &console, HostResolver *resolve
         unwritten(QStringLiteral("the trace to standard error"), console.errFailure());
     if (!written)
         return int(CliExit::UsageError);
+    // An interrupted run has reported the modules it started; it says what it left out.
+    if (const int signal = Interruption().signal.load()) {
+        console.writeErr(
+            QStringLiteral("velqa-cli: interrupted by %1: %2 started and reported, "
+                           "%3 not started\n")
+                .arg(signal == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"))
+                .arg(results.size())
+                .arg(hosts.size() - results.size()));
+        return 128 + signal;
+    }
 
     const bool allSucceeded = std::all_of(results.begin(), results.end(),
                                           [](const ModuleResult &r) { return r.succeeded(); });

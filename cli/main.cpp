@@ -1,10 +1,12 @@
 #include "Cli.h"
 #include "Console.h"
 #include "MessageCatalogue.h"
+#include "ModuleRunner.h"
 
 #include <QCoreApplication>
 #include <QFile>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -20,6 +22,28 @@ static bool asksForVersion(int argc, char *argv[])
             return true;
     }
     return false;
+}
+
+// The first SIGINT or SIGTERM lets the run finish and report the modules in flight; a second
+// one ends the program at once.
+static void interrupted(int signal)
+{
+    RunInterruption &interruption = Interruption();
+    interruption.signal.store(signal);
+    interruption.requested.store(true);
+}
+
+static void handleInterruptions()
+{
+    (void)Interruption();
+    struct sigaction action
+    {
+    };
+    action.sa_handler = interrupted;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 }
 
 int main(int argc, char *argv[])
@@ -38,5 +62,6 @@ int main(int argc, char *argv[])
     out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
     err.open(STDERR_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
     Console console(&out, &err, isatty(STDERR_FILENO) == 1);
+    handleInterruptions();
     return RunCli(QCoreApplication::arguments(), console);
 }
