@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QTimer>
 
+class SimConnection;
 class SimListener;
 class QTcpSocket;
 struct SimRequest;
@@ -117,7 +118,7 @@ private:
     void onNewConnection();
     void onClientReadyRead();
     [[nodiscard]] bool outputIsFull() const;
-    void onClientGone(QTcpSocket *socket);
+    void onClientGone(SimConnection *socket);
     void parseInput(bool flush);
     void handleRequest(const SimRequest &request);
     [[nodiscard]] QByteArray answerFor(const SimRequest &request);
@@ -135,7 +136,7 @@ private:
 
     SimListener *m_server = nullptr;
     SimListener *m_http = nullptr;
-    QPointer<QTcpSocket> m_client;
+    QPointer<SimConnection> m_client;
     QHostAddress m_address = QHostAddress(QHostAddress::LocalHost);
     quint16 m_port = 0;
     QString m_errorString;
