@@ -45,8 +45,3 @@ private:
 
 // "[#####.....]  20/40  1.4 s" for a bar `width` characters wide between the brackets.
 [[nodiscard]] QString ProgressLine(int done, int total, qint64 elapsedMs, int width = 30);
-
-// The text as a terminal may show it: control characters (C0, DEL, C1) and other invisible ones
-// as visible escapes ("\x1b", "\u202e"), a backslash as "\\", and at most `maxChars` characters,
-// the last one "…" when the text was cut. Only as much of the text is read as is shown.
-[[nodiscard]] QString EscapedText(QStringView text, int maxChars);

@@ -1,6 +1,6 @@
 #include "Report.h"
 
-#include "Console.h"
+#include "Escape.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -38,6 +38,12 @@ static QString resultField(const ModuleResult &result)
     return QString();
 }
 
+// Module bytes as a result keeps them, one character for each byte, shown by the byte rule.
+static QString shownBytes(const QString &field, int maxChars)
+{
+    return TerminalBytes(field.toLatin1(), maxChars);
+}
+
 static QString seconds(qint64 ms)
 {
     return QString::number(double(ms) / 1000.0, 'f', 2) + QStringLiteral(" s");
@@ -60,16 +66,18 @@ QString FormatTable(const QList<ModuleResult> &all, CliCommand command, bool wit
         header << QStringLiteral("STATUS");
     }
     // Module bytes, host texts and messages reach the terminal only escaped and cut.
-    const auto cell = [](const QString &text) { return EscapedText(text, kCellChars); };
+    const auto cell = [](const QString &text) { return TerminalText(text, kCellChars); };
+    const auto bytesCell = [](const QString &bytes) {
+        return bytes.isNull() ? QStringLiteral("-") : shownBytes(bytes, kCellChars);
+    };
     QList<QStringList> rows;
     for (const ModuleResult &r : results) {
-        QStringList row{cell(r.address), r.serial.isNull() ? QStringLiteral("-") : cell(r.serial),
-                        r.version.isNull() ? QStringLiteral("-") : cell(r.version)};
+        QStringList row{cell(r.address), bytesCell(r.serial), bytesCell(r.version)};
         if (!discover) {
             row << QString::number(r.slotLines.size()) << seconds(r.durationMs)
                 << OutcomeName(r.outcome);
             if (test)
-                row << cell(resultField(r));
+                row << shownBytes(resultField(r), kCellChars);
             row << cell(r.status);
         }
         rows << row;
@@ -96,13 +104,13 @@ QString FormatTable(const QList<ModuleResult> &all, CliCommand command, bool wit
             for (const SlotLine &slot : results[i].slotLines)
                 text += QStringLiteral("    (%1) %2\n")
                             .arg(slot.slot, 2, 10, QLatin1Char('0'))
-                            .arg(cell(slot.data));
+                            .arg(shownBytes(slot.data, kCellChars));
         }
     }
     // Addresses without a module are no news to discover.
     for (const ModuleResult &r : discover ? results : all) {
         for (const QString &error : r.errors)
-            text += EscapedText(QStringLiteral("%1: %2").arg(r.address, error), kLineChars) +
+            text += TerminalText(QStringLiteral("%1: %2").arg(r.address, error), kLineChars) +
                     QLatin1Char('\n');
     }
     const int succeeded = int(
@@ -199,7 +207,8 @@ QByteArray FormatJunit(const QList<ModuleResult> &all, CliCommand command, qint6
     const QString name = QStringLiteral("velqa-cli ") + CommandName(command);
     const auto time = [](qint64 ms) { return QString::number(double(ms) / 1000.0, 'f', 3); };
     // XML has no place for most control characters: they are written as visible escapes.
-    const auto text = [](const QString &value) { return EscapedText(value, kReportFieldChars); };
+    const auto text = [](const QString &value) { return TerminalText(value, kReportFieldChars); };
+    const auto bytes = [](const QString &value) { return shownBytes(value, kReportFieldChars); };
 
     QByteArray xml;
     QXmlStreamWriter writer(&xml);
@@ -234,15 +243,15 @@ QByteArray FormatJunit(const QList<ModuleResult> &all, CliCommand command, qint6
             writer.writeCharacters(errors.join(QLatin1Char('\n')));
             writer.writeEndElement();
         }
-        QStringList out{QStringLiteral("serial: ") + text(r.serial),
-                        QStringLiteral("version: ") + text(r.version),
+        QStringList out{QStringLiteral("serial: ") + bytes(r.serial),
+                        QStringLiteral("version: ") + bytes(r.version),
                         QStringLiteral("status: ") + text(r.status)};
         for (const SlotLine &slot : r.slotLines)
             out << QStringLiteral("(%1) %2")
                        .arg(slot.slot, 2, 10, QLatin1Char('0'))
-                       .arg(text(slot.data));
+                       .arg(bytes(slot.data));
         if (!resultField(r).isEmpty())
-            out << QStringLiteral("result: ") + text(resultField(r));
+            out << QStringLiteral("result: ") + bytes(resultField(r));
         writer.writeTextElement(QStringLiteral("system-out"), out.join(QLatin1Char('\n')));
         writer.writeEndElement();
     }
@@ -259,7 +268,7 @@ QStringList FormatTrace(qint64 ms, const QString &address, ModuleLink::WireDirec
         direction == ModuleLink::WireDirection::Sent ? QStringLiteral(">") : QStringLiteral("<");
     const QString lead = QStringLiteral("%1 ms  %2  %3  ")
                              .arg(QString::number(ms).rightJustified(8),
-                                  EscapedText(address, kCellChars).leftJustified(15), arrow);
+                                  TerminalText(address, kCellChars).leftJustified(15), arrow);
     const QString blank(lead.size(), QLatin1Char(' '));
     QStringList lines;
     const qsizetype shown = std::min<qsizetype>(bytes.size(), maxBytes);

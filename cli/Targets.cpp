@@ -1,6 +1,7 @@
 #include "Targets.h"
 
-#include "Console.h"
+#include "Cli.h"
+#include "Escape.h"
 #include "HostResolver.h"
 
 #include <QEventLoop>
@@ -12,12 +13,6 @@
 
 #include <numeric>
 #include <vector>
-
-// Targets quoted in messages are command-line or file text: escaped and cut.
-static QString quoted(const QString &text)
-{
-    return QLatin1Char('"') + EscapedText(text, 64) + QLatin1Char('"');
-}
 
 static bool isAsciiDigit(QChar c)
 {
@@ -74,12 +69,12 @@ static bool parseTarget(const QString &target, ParsedTarget *out, QString *error
         return false;
     }
     if (std::any_of(text.begin(), text.end(), [](QChar c) { return isControl(c.unicode()); })) {
-        *error = QStringLiteral("target %1 holds a control character").arg(quoted(text));
+        *error = QStringLiteral("target %1 holds a control character").arg(CliQuoted(text));
         return false;
     }
     if (text.toUtf8().size() > MaxHostOctets) {
         *error = QStringLiteral("target %1 is longer than %2 octets")
-                     .arg(quoted(text), QString::number(MaxHostOctets));
+                     .arg(CliQuoted(text), QString::number(MaxHostOctets));
         return false;
     }
     const qsizetype dash = text.indexOf(QLatin1Char('-'));
@@ -96,12 +91,12 @@ static bool parseTarget(const QString &target, ParsedTarget *out, QString *error
         if (!ok) {
             *error = QStringLiteral("bad range %1: want FIRST-LAST such as "
                                     "127.0.0.1-127.0.0.40 or 127.0.0.1-40")
-                         .arg(quoted(text));
+                         .arg(CliQuoted(text));
             return false;
         }
         if (out->last < out->first) {
             *error =
-                QStringLiteral("bad range %1: its end comes before its start").arg(quoted(text));
+                QStringLiteral("bad range %1: its end comes before its start").arg(CliQuoted(text));
             return false;
         }
         out->range = true;
@@ -113,12 +108,12 @@ static bool parseTarget(const QString &target, ParsedTarget *out, QString *error
         return true;
     }
     if (looksNumeric(text) && text.count(QLatin1Char('.')) >= 3) {
-        *error = QStringLiteral("bad address %1").arg(quoted(text));
+        *error = QStringLiteral("bad address %1").arg(CliQuoted(text));
         return false;
     }
     static const QRegularExpression forbidden(QStringLiteral("[\\s,/]"));
     if (text.contains(forbidden)) {
-        *error = QStringLiteral("bad target %1").arg(quoted(text));
+        *error = QStringLiteral("bad target %1").arg(CliQuoted(text));
         return false;
     }
     out->host = text;
@@ -149,12 +144,12 @@ static bool readTargetFile(const QString &path, QByteArray *bytes, QString *erro
     QFile file(path);
     const auto tooLarge = [&] {
         *error = QStringLiteral("target file %1 is larger than %2 MiB")
-                     .arg(quoted(path), QString::number(MaxTargetFileBytes / (1024 * 1024)));
+                     .arg(CliQuoted(path), QString::number(MaxTargetFileBytes / (1024 * 1024)));
         return false;
     };
     if (!file.open(QIODevice::ReadOnly)) {
-        *error =
-            QStringLiteral("cannot read target file %1: %2").arg(quoted(path), file.errorString());
+        *error = QStringLiteral("cannot read target file %1: %2")
+                     .arg(CliQuoted(path), file.errorString());
         return false;
     }
     if (!file.isSequential() && file.size() > MaxTargetFileBytes)
@@ -164,7 +159,7 @@ static bool readTargetFile(const QString &path, QByteArray *bytes, QString *erro
         const qint64 got = file.read(chunk, sizeof chunk);
         if (got < 0) {
             *error = QStringLiteral("cannot read target file %1: %2")
-                         .arg(quoted(path), file.errorString());
+                         .arg(CliQuoted(path), file.errorString());
             return false;
         }
         if (got == 0)
@@ -193,7 +188,7 @@ static bool addTargetFile(const QString &path, std::vector<ParsedTarget> *parsed
         at = end + 1;
         const auto fail = [&](const QString &why) {
             *error = QStringLiteral("%1:%2: %3")
-                         .arg(EscapedText(path, 64), QString::number(lineNumber), why);
+                         .arg(TerminalText(path, 64), QString::number(lineNumber), why);
             return false;
         };
         // A NUL would end the text early for the system's lookup: nothing a technician types.

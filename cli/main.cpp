@@ -7,22 +7,8 @@
 #include <QFile>
 
 #include <csignal>
-#include <cstdio>
-#include <cstring>
 
 #include <unistd.h>
-
-// --version before the command and its targets; everything else is the command line's own.
-static bool asksForVersion(int argc, char *argv[])
-{
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--") == 0)
-            return false;
-        if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-version") == 0)
-            return true;
-    }
-    return false;
-}
 
 // The first SIGINT or SIGTERM lets the run finish and report the modules in flight; a second
 // one ends the program at once.
@@ -48,10 +34,6 @@ static void handleInterruptions()
 
 int main(int argc, char *argv[])
 {
-    if (asksForVersion(argc, argv)) {
-        std::printf("velqa-cli %s\n", VELQA_VERSION);
-        return 0;
-    }
     // The status texts come from the catalogue, in English: no stored language is read.
     (void)MessageCatalogue::instance();
     QCoreApplication app(argc, argv);
