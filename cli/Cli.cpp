@@ -294,6 +294,7 @@ static int runModuleCommand(CliCommand command, const CliCall &call)
     }
 
     options.cancel = &Interruption().requested;
+    options.clock = call.clock;
     QList<ModuleResult> results = RunModules(hosts, options, moduleJobs, progress);
     const qint64 wallMs = clock.elapsed();
     console.endProgress();
@@ -522,7 +523,8 @@ static int printVersion(Console &console)
     return int(CliExit::AllSucceeded);
 }
 
-int RunCli(const QStringList &arguments, Console &console, HostResolver *resolver)
+int RunCli(const QStringList &arguments, Console &console, HostResolver *resolver,
+           const Clock *clock)
 {
     const QList<CliCommandRow> &commands = CliCommands();
     const QList<QCommandLineOption> global = CliGlobalOptions();
@@ -599,5 +601,5 @@ int RunCli(const QStringList &arguments, Console &console, HostResolver *resolve
             console,
             QStringLiteral("%1 takes no arguments, not %2").arg(row->name, CliQuoted(rest.first())),
             row->name);
-    return row->run(CliCall{parser, rest, console, resolver});
+    return row->run(CliCall{parser, rest, console, resolver, clock});
 }

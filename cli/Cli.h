@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class Clock;
 class Console;
 class HostResolver;
 class QCommandLineParser;
@@ -17,9 +18,10 @@ enum class CliExit { AllSucceeded = 0, SomeFailed = 1, UsageError = 2 };
 
 // The whole command: `arguments` as a program gets them (the program name first). Results go to
 // the console's output, the trace and messages to its error stream. Host names are looked up
-// through `resolver`, the system's when none is given.
+// through `resolver`, the system's when none is given; the modules' waits take their time from
+// `clock`, the system's when none is given.
 [[nodiscard]] int RunCli(const QStringList &arguments, Console &console,
-                         HostResolver *resolver = nullptr);
+                         HostResolver *resolver = nullptr, const Clock *clock = nullptr);
 
 // What a command's handler gets: the command line parsed with the global options and the
 // command's own, the arguments after the command's name, and where to write.
@@ -30,6 +32,7 @@ struct CliCall
     Console &console;
     // Null: the system's.
     HostResolver *resolver = nullptr;
+    const Clock *clock = nullptr;
 };
 
 // One command of velqa-cli. Adding a command is adding a row to CliCommands() and its handler;

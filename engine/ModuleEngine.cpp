@@ -34,6 +34,8 @@ constexpr int kMaxEvents = 512;
 constexpr qint64 kStallSlackMs = 5;
 // One read takes at most this much; what is left stays for the next read, which replaces it.
 constexpr size_t kReadBytes = 64 * 1024;
+// On the calling thread, the engine looks at its sockets at least this often.
+constexpr qint64 kPumpSliceMs = 25;
 
 struct Shared
 {
@@ -91,8 +93,11 @@ struct Due
 class EngineThread
 {
 public:
-    EngineThread(Shared &shared, int capacity)
-        : m_shared(shared), m_clock(shared.clock), m_flights(size_t(capacity)), m_buffer(kReadBytes)
+    // `pumped`: the engine runs on the calling thread, and idles in the clock's pumped wait, so
+    // that a test clock's virtual time and the thread's own events stay in step with it.
+    EngineThread(Shared &shared, int capacity, bool pumped)
+        : m_shared(shared), m_clock(shared.clock), m_flights(size_t(capacity)),
+          m_buffer(kReadBytes), m_pumped(pumped)
     {
         m_lastReading = m_clock.Milliseconds();
     }
@@ -150,6 +155,7 @@ private:
     qint64 m_stalled = 0;
     qint64 m_now = 0;
     quint32 m_lastReading = 0;
+    bool m_pumped = false;
 };
 
 qint64 EngineThread::clockNow()
@@ -179,14 +185,26 @@ void EngineThread::run()
             }
             m_due.pop();
         }
-        const int block = dueIn < 0 ? -1 : int(m_clock.BlockMs(quint32(dueIn)));
-        const int ready = ::epoll_wait(m_epoll, events.data(), kMaxEvents, block);
+        int ready = 0;
+        qint64 asked = dueIn;
+        if (m_pumped) {
+            // The thread's own events first (a simulator in the same thread answers there), then
+            // the clock's time moves on only when nothing came.
+            ready = ::epoll_wait(m_epoll, events.data(), kMaxEvents, 0);
+            if (ready == 0) {
+                m_clock.PumpFor(0);
+                ready = ::epoll_wait(m_epoll, events.data(), kMaxEvents, 0);
+            }
+            asked = ready > 0 ? 0 : std::min(dueIn < 0 ? kPumpSliceMs : dueIn, kPumpSliceMs);
+            if (ready == 0)
+                m_clock.PumpFor(quint32(asked));
+        } else {
+            ready = ::epoll_wait(m_epoll, events.data(), kMaxEvents, int(dueIn));
+        }
         const qint64 woke = clockNow();
-        // Woken later than asked: the processor was busy elsewhere. The deadlines move on.
-        if (dueIn >= 0 && woke - before - dueIn > kStallSlackMs)
-            m_stalled += woke - before - dueIn - kStallSlackMs;
-        if (ready == 0 && dueIn >= 0)
-            m_clock.Idled(quint32(dueIn));
+        // Back later than asked: the processor was busy elsewhere. The deadlines move on.
+        if (asked >= 0 && woke - before - asked > kStallSlackMs)
+            m_stalled += woke - before - asked - kStallSlackMs;
         for (int e = 0; e < ready; ++e) {
             const quint64 data = events[size_t(e)].data.u64;
             const int slot = int(data >> 32);
@@ -632,17 +650,31 @@ QList<ModuleRun> RunFleet(const QStringList &hosts, const ModuleProcedure &proce
     Shared shared{hosts, procedure, options, clock, {0}, {0}, {}};
     shared.runs.resize(size_t(hosts.size()));
     const int jobs = std::max(1, std::min<int>(options.jobs, int(hosts.size())));
-    int threads =
-        std::clamp(options.threads, 1, std::max(1, int(std::thread::hardware_concurrency())));
-    if (&clock != &systemClock())
-        threads = 1;
-    threads = std::min(threads, jobs);
+    const auto collect = [&shared] {
+        QList<ModuleRun> runs;
+        runs.reserve(shared.done.load());
+        for (std::optional<ModuleRun> &run : shared.runs) {
+            if (run)
+                runs.append(std::move(*run));
+        }
+        return runs;
+    };
+    if (&clock != &systemClock()) {
+        if (!hosts.isEmpty())
+            EngineThread(shared, jobs, true).run();
+        if (progress)
+            progress(shared.done.load());
+        return collect();
+    }
 
+    const int threads =
+        std::min(jobs, std::clamp(options.threads, 1,
+                                  std::max(1, int(std::thread::hardware_concurrency()))));
     QEventLoop loop;
     // Counted before any starts, so the first to end cannot take itself for the last.
     std::atomic<int> running{hosts.isEmpty() ? 0 : threads};
     std::vector<std::thread> workers;
-    const auto work = [&shared](int capacity) { EngineThread(shared, capacity).run(); };
+    const auto work = [&shared](int capacity) { EngineThread(shared, capacity, false).run(); };
     for (int t = 0; t < threads && !hosts.isEmpty(); ++t) {
         const int capacity = jobs / threads + (t < jobs % threads ? 1 : 0);
         try {
@@ -673,12 +705,5 @@ QList<ModuleRun> RunFleet(const QStringList &hosts, const ModuleProcedure &proce
         worker.join();
     if (progress)
         progress(shared.done.load());
-
-    QList<ModuleRun> runs;
-    runs.reserve(shared.done.load());
-    for (std::optional<ModuleRun> &run : shared.runs) {
-        if (run)
-            runs.append(std::move(*run));
-    }
-    return runs;
+    return collect();
 }

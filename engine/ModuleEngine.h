@@ -74,9 +74,10 @@ struct EngineOptions
     // Modules in flight at most.
     int jobs = 256;
     // Engine threads, each with its own share of the modules in flight; at least 1, at most one
-    // per processor. A clock other than the system's takes one thread.
+    // per processor.
     int threads = 1;
-    // The clock of every wait and deadline; the system's when null.
+    // The clock of every wait and deadline; the system's when null. With another clock (a
+    // test's), the engine runs on the calling thread and idles in that clock's pumped wait.
     const Clock *clock = nullptr;
     // When set, no new module starts (and no new slot is written); modules in flight finish.
     const std::atomic<bool> *cancel = nullptr;

@@ -15,12 +15,6 @@ public:
     virtual void PumpFor(quint32 ms) const = 0;
     // Lasts `ms` milliseconds of this clock and dispatches nothing.
     virtual void Sleep(quint32 ms) const = 0;
-    // For a loop that waits on descriptors of its own (the command line's engine), from one
-    // thread at a time: the real milliseconds it may block when nothing of its own is due for
-    // `dueInMs` of this clock, and Idled() when such a block ended with nothing to do. The
-    // system's clock blocks for all of it; a test clock blocks briefly and moves its time on.
-    [[nodiscard]] virtual quint32 BlockMs(quint32 dueInMs) const { return dueInMs; }
-    virtual void Idled(quint32 /*dueInMs*/) const {}
 };
 
 // The monotonic system clock, truncated to 32 bits. Its pumped wait sleeps in the event loop

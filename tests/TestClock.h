@@ -35,14 +35,6 @@ public:
 
     void Sleep(quint32 ms) const override { advance(ms); }
 
-    // The command line's engine blocks a real millisecond or two on its descriptors, then moves
-    // virtual time on by a slice when nothing came.
-    [[nodiscard]] quint32 BlockMs(quint32 dueInMs) const override
-    {
-        return std::min(dueInMs, quint32(2));
-    }
-    void Idled(quint32 dueInMs) const override { advance(std::min(dueInMs, quint32(25))); }
-
     // Runs `action` once the clock has moved on by `ms` (checked after each slice).
     void after(quint32 ms, std::function<void()> action) const
     {
