@@ -138,23 +138,30 @@ static void noteMergedTargets(Console &console, const QList<TargetModule> &modul
                 .arg(more));
 }
 
-// The modules that may run at once, as far as --jobs and the open files allow: each holds a
-// socket.
-static int jobsAllowed(Console &console, int wanted)
+// The modules that may run at once, as far as --jobs, the modules given and the open files
+// allow: each holds a socket. Asking for more than the most is said, and lowered.
+static int jobsAllowed(Console &console, int jobs, int modules)
 {
-    const int allowed = std::min(MaxJobs, JobsWithinDescriptorLimit());
+    if (jobs > MaxJobs) {
+        console.writeErr(QStringLiteral("velqa-cli: --jobs %1 is more than the most, %2: "
+                                        "running at most %2 modules at once\n")
+                             .arg(jobs)
+                             .arg(MaxJobs));
+        jobs = MaxJobs;
+    }
+    const int wanted = std::min(jobs, modules);
+    const int allowed = JobsWithinDescriptorLimit();
     if (wanted <= allowed)
         return wanted;
     if (allowed == 0) {
         console.writeErr(QStringLiteral("velqa-cli: the limit on open files leaves room for no "
                                         "module's socket: running one module at a time\n"));
-    } else {
-        console.writeErr(QStringLiteral("velqa-cli: running %1 modules at once, not %2: %3\n")
-                             .arg(QString::number(allowed), QString::number(wanted),
-                                  allowed == MaxJobs
-                                      ? QStringLiteral("the most --jobs allows")
-                                      : QStringLiteral("the limit on open files allows no more")));
+        return 1;
     }
+    console.writeErr(QStringLiteral("velqa-cli: running %1 modules at once, not %2: the limit "
+                                    "on open files allows no more\n")
+                         .arg(allowed)
+                         .arg(wanted));
     return allowed;
 }
 
@@ -256,7 +263,7 @@ static int runModuleCommand(CliCommand command, const CliCall &call)
         hosts << module.host;
         shownAs.insert(module.host, module.texts.first());
     }
-    const int moduleJobs = jobsAllowed(console, std::min(jobs, int(modules.size())));
+    const int moduleJobs = jobsAllowed(console, jobs, int(modules.size()));
 
     const QDateTime started = QDateTime::currentDateTime();
     QElapsedTimer clock;
