@@ -46,11 +46,14 @@ QList<ModuleResult> RunModules(const QStringList &hosts, const JobOptions &optio
     engine.cancel = options.cancel;
     engine.wire = options.wire;
     engine.finished = options.finished;
-    const QList<ModuleRun> runs = RunFleet(hosts, ProcedureFor(options.command), engine, progress);
+    QList<ModuleRun> runs = RunFleet(hosts, ProcedureFor(options.command), engine, progress);
     QList<ModuleResult> results;
     results.reserve(runs.size());
-    for (const ModuleRun &run : runs)
+    for (ModuleRun &run : runs) {
         results.append(ResultFromRun(run, options.command));
+        // Ten thousand modules' runs need not stay beside their results.
+        run = ModuleRun{};
+    }
     return results;
 }
 
