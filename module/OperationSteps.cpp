@@ -72,8 +72,6 @@ void OperationSteps::begin(Run run, Operation operation, const QString &address,
     m_queue.clear();
     m_stage = 0;
     m_slot = 0;
-    m_replied = false;
-    m_reply.clear();
     m_running = true;
 }
 
@@ -85,12 +83,6 @@ void OperationSteps::Begin(Operation operation, const QString &address, const QD
 void OperationSteps::BeginIdentify(const QString &address, const QDateTime &started)
 {
     begin(Run::Identify, Operation::Scan, address, started);
-}
-
-void OperationSteps::BeginExchange(const QByteArray &command, const QDateTime &started)
-{
-    begin(Run::Exchange, Operation::Scan, QString(), started);
-    m_command = command;
 }
 
 void OperationSteps::BeginSlotWrite(int slot, const QByteArray &data, const QDateTime &started)
@@ -108,8 +100,6 @@ LinkAction OperationSteps::Next(const LinkView &link)
     switch (m_run) {
     case Run::Identify:
         return identify(link);
-    case Run::Exchange:
-        return exchange(link);
     case Run::SlotWrite:
         return slotWrite(link);
     case Run::Operation:
@@ -418,18 +408,6 @@ LinkAction OperationSteps::identify(const LinkView &link)
         setStatus(FixedTexts::ScanOk);
         return done();
     }
-}
-
-LinkAction OperationSteps::exchange(const LinkView &link)
-{
-    if (m_stage == 0)
-        return then(1, command(m_command));
-    m_replied = link.replied;
-    m_reply = link.replied ? link.reply : QByteArray();
-    m_result.outcome = !link.connected ? Outcome::NotConnected
-                       : link.replied  ? Outcome::Success
-                                       : Outcome::NoReply;
-    return done();
 }
 
 LinkAction OperationSteps::slotWrite(const LinkView &link)

@@ -167,8 +167,6 @@ public:
     // Connect, then "S01" and "V01" only: whether the address answers as a module. Success when
     // both answered; the result holds serial number and version. No observer calls.
     void BeginIdentify(const QString &address, const QDateTime &started);
-    // Send `command` and judge its reply (LastReply), on the link as it is.
-    void BeginExchange(const QByteArray &command, const QDateTime &started);
     // Write `data` (32 characters) into `slot` and read the slot back (LastSlotWrite), with
     // 10 ms between the commands as Clear All Data has.
     void BeginSlotWrite(int slot, const QByteArray &data, const QDateTime &started);
@@ -193,13 +191,10 @@ public:
     [[nodiscard]] const OperationResult &result() const { return m_result; }
     // The status line's text as the operations and the link's events last set it.
     [[nodiscard]] const QString &status() const { return m_status; }
-    // After an exchange: whether the module answered, and the reply buffer then.
-    [[nodiscard]] bool lastReplied() const { return m_replied; }
-    [[nodiscard]] const QByteArray &lastReply() const { return m_reply; }
     [[nodiscard]] const SlotWrite &lastSlotWrite() const { return m_slotWrite; }
 
 private:
-    enum class Run { Operation, Identify, Exchange, SlotWrite };
+    enum class Run { Operation, Identify, SlotWrite };
 
     void begin(Run run, Operation operation, const QString &address, const QDateTime &started);
     LinkAction scan(const LinkView &link);
@@ -208,7 +203,6 @@ private:
     LinkAction rawTest(const LinkView &link);
     LinkAction webPage();
     LinkAction identify(const LinkView &link);
-    LinkAction exchange(const LinkView &link);
     LinkAction slotWrite(const LinkView &link);
 
     // Busy cursor, window disabled, the operation's own result field emptied, then the events
@@ -230,8 +224,5 @@ private:
     int m_slot = 0;
     bool m_running = false;
     bool m_webPageStep = true;
-    bool m_replied = false;
-    QByteArray m_command;
-    QByteArray m_reply;
     SlotWrite m_slotWrite;
 };
