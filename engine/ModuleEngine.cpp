@@ -212,8 +212,16 @@ void EngineThread::run()
             if (f.active && f.generation == quint32(data) && f.fd >= 0)
                 onEvent(slot, events[size_t(e)].events);
         }
+        // A long turn kept the other modules waiting: that is the engine's time, not theirs.
+        const auto creditWork = [this](qint64 since) {
+            const qint64 now = clockNow();
+            if (now - since > kStallSlackMs)
+                m_stalled += now - since - kStallSlackMs;
+            return now;
+        };
+        const qint64 read = creditWork(woke);
         // Every reply that arrived is read above before any deadline is judged below.
-        const qint64 now = engineNow();
+        const qint64 now = read - m_stalled;
         while (!m_due.empty() && m_due.top().at <= now) {
             const Due top = m_due.top();
             m_due.pop();
@@ -222,10 +230,7 @@ void EngineThread::run()
                 onDeadline(top.flight);
         }
         startModules();
-        // A long turn kept the other modules waiting: that is the engine's time, not theirs.
-        const qint64 worked = clockNow() - woke;
-        if (worked > kStallSlackMs)
-            m_stalled += worked - kStallSlackMs;
+        creditWork(read);
     }
 }
 
