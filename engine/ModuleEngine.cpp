@@ -152,6 +152,7 @@ private:
     int m_epoll = -1;
     int m_active = 0;
     quint64 m_timers = 0;
+    int m_epollError = 0;
     qint64 m_stalled = 0;
     qint64 m_now = 0;
     quint32 m_lastReading = 0;
@@ -168,9 +169,9 @@ qint64 EngineThread::clockNow()
 
 void EngineThread::run()
 {
+    // Without an epoll set (out of descriptors) every module's connect fails with the reason.
     m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
-    if (m_epoll < 0)
-        return;
+    m_epollError = m_epoll < 0 ? errno : 0;
     std::vector<epoll_event> events(kMaxEvents);
     startModules();
     while (m_active > 0) {
@@ -187,7 +188,9 @@ void EngineThread::run()
         }
         int ready = 0;
         qint64 asked = dueIn;
-        if (m_pumped) {
+        if (m_epoll < 0) {
+            // Nothing can be waited for: every module ended in its connect.
+        } else if (m_pumped) {
             // The thread's own events first (a simulator in the same thread answers there), then
             // the clock's time moves on only when nothing came.
             ready = ::epoll_wait(m_epoll, events.data(), kMaxEvents, 0);
@@ -237,14 +240,15 @@ void EngineThread::run()
 void EngineThread::startModules()
 {
     for (size_t slot = 0; slot < m_flights.size(); ++slot) {
-        if (m_flights[slot].active)
-            continue;
-        if (m_shared.cancelled())
-            return;
-        const int index = m_shared.next.fetch_add(1);
-        if (index >= m_shared.hosts.size())
-            return;
-        startModule(int(slot), index);
+        // A module may end at once (a host that is no address): its slot takes the next one.
+        while (!m_flights[slot].active) {
+            if (m_shared.cancelled())
+                return;
+            const int index = m_shared.next.fetch_add(1);
+            if (index >= m_shared.hosts.size())
+                return;
+            startModule(int(slot), index);
+        }
     }
 }
 
@@ -457,26 +461,28 @@ void EngineThread::open(int slot, const QString &address, std::optional<QString>
                     WindowsSocketErrorMessage(HostNotFoundCode(), QStringLiteral("ASync Lookup")));
         return;
     }
-    const int fd = ::socket(to.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        f.steps->LinkDisconnected();
-        reportError(f, WindowsSocketErrorMessage(errno, QStringLiteral("connect")));
-        return;
-    }
-    f.fd = fd;
-    ++f.generation;
-    const int result = ::connect(fd, reinterpret_cast<sockaddr *>(&to), length);
-    if (result != 0 && errno != EINPROGRESS) {
-        const int error = errno;
+    // A connect the system refuses at once is the window's "connect" error, after the
+    // disconnect event; so is a socket that cannot be made or watched.
+    const auto refused = [&f, this](int error) {
         dropSocket(f);
         f.steps->LinkDisconnected();
         reportError(f, WindowsSocketErrorMessage(error, QStringLiteral("connect")));
-        return;
-    }
+    };
+    if (m_epoll < 0)
+        return refused(m_epollError);
+    const int fd = ::socket(to.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return refused(errno);
+    f.fd = fd;
+    ++f.generation;
+    const int result = ::connect(fd, reinterpret_cast<sockaddr *>(&to), length);
+    if (result != 0 && errno != EINPROGRESS)
+        return refused(errno);
     epoll_event event{};
     event.events = result == 0 ? (EPOLLIN | EPOLLRDHUP) : EPOLLOUT;
     event.data.u64 = (quint64(quint32(slot)) << 32) | f.generation;
-    ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event);
+    if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event) != 0)
+        return refused(errno);
     f.connecting = true;
     if (result == 0)
         connected(f);
