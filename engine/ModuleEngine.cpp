@@ -593,9 +593,11 @@ void EngineThread::stopWaiting(int slot)
 // Settles an attempt still connecting: connected, or refused (reported, no disconnect event).
 void EngineThread::settleConnection(Flight &f, quint32 events)
 {
+    // A failed attempt always comes with EPOLLERR; only then is its reason asked for.
     int error = 0;
     socklen_t length = sizeof error;
-    if (::getsockopt(f.fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+    if ((events & (EPOLLERR | EPOLLHUP)) &&
+        ::getsockopt(f.fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
         error = errno;
     if (error == 0 && (events & EPOLLOUT))
         connected(f);

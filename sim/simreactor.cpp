@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -106,12 +107,13 @@ QByteArray SimConnection::read(qint64 max)
 {
     if (m_fd < 0 || max <= 0)
         return {};
-    QByteArray bytes(qsizetype(max), Qt::Uninitialized);
-    const ssize_t got = ::recv(m_fd, bytes.data(), size_t(max), MSG_DONTWAIT);
-    if (got > 0) {
-        bytes.truncate(qsizetype(got));
-        return bytes;
-    }
+    // Requests are a few dozen bytes: they are taken through one buffer of the thread's, not a
+    // fresh allocation of `max` bytes each.
+    thread_local std::vector<char> buffer(64 * 1024);
+    const ssize_t got = ::recv(m_fd, buffer.data(),
+                               size_t(std::min<qint64>(max, qint64(buffer.size()))), MSG_DONTWAIT);
+    if (got > 0)
+        return QByteArray(buffer.data(), qsizetype(got));
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
         m_readToEnd = true;
     // The client closed, or the connection broke: it ends once the reader is done.
