@@ -134,8 +134,8 @@ static void noteMergedTargets(Console &console, const QList<TargetModule> &modul
     }
     if (more > 0)
         console.writeErr(
-            QStringLiteral("velqa-cli: %1 more modules named more than once, each run once\n")
-                .arg(more));
+            QStringLiteral("velqa-cli: %1 named more than once, each run once\n")
+                .arg(Counted(more, QStringLiteral("more module"), QStringLiteral("more modules"))));
 }
 
 // The modules that may run at once, as far as --jobs, the modules given and the open files
@@ -158,10 +158,10 @@ static int jobsAllowed(Console &console, int jobs, int modules)
                                         "module's socket: running one module at a time\n"));
         return 1;
     }
-    console.writeErr(QStringLiteral("velqa-cli: running %1 modules at once, not %2: the limit "
-                                    "on open files allows no more\n")
-                         .arg(allowed)
-                         .arg(wanted));
+    console.writeErr(QStringLiteral("velqa-cli: running %1 at once, not %2: the limit on open "
+                                    "files allows no more\n")
+                         .arg(Counted(allowed, QStringLiteral("module"), QStringLiteral("modules")),
+                              QString::number(wanted)));
     return allowed;
 }
 
@@ -474,28 +474,36 @@ static int editDistance(QStringView a, QStringView b)
     return d.back().back();
 }
 
+static QStringView withoutDashes(QStringView word)
+{
+    while (word.startsWith(u'-'))
+        word = word.mid(1);
+    return word;
+}
+
 // What a mistyped word may have meant, git's way: only close matches, the closest ones (one edit
-// off a short word, two off a longer one), else the words it begins.
+// off a short word, two off a longer one), else the words it begins. Dashes in front of an
+// option's name do not count.
 static QString suggestion(const QString &typed, const QStringList &words)
 {
-    if (typed.isEmpty() || typed.size() > 64)
+    const QString bare = withoutDashes(typed).toString().toLower();
+    if (bare.isEmpty() || bare.size() > 64)
         return QString();
-    const QString lower = typed.toLower();
-    const int limit = lower.size() <= 4 ? 1 : 2;
+    const int limit = bare.size() <= 4 ? 1 : 2;
     QStringList close;
-    int best = limit + 1;
+    int best = limit;
     for (const QString &word : words) {
-        const int distance = editDistance(lower, word);
-        if (distance < best) {
-            best = distance;
+        const int distance = editDistance(bare, withoutDashes(word));
+        if (distance > best)
+            continue;
+        if (distance < best)
             close.clear();
-        }
-        if (distance == best)
-            close << word;
+        best = distance;
+        close << word;
     }
-    if (close.isEmpty() && lower.size() >= 2) {
+    if (close.isEmpty() && bare.size() >= 2) {
         for (const QString &word : words) {
-            if (word.startsWith(lower))
+            if (withoutDashes(word).startsWith(bare))
                 close << word;
         }
     }

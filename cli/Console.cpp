@@ -44,12 +44,18 @@ void Console::writeErr(const QString &text)
     write(m_err, bytes);
 }
 
+void Console::setColumns(std::function<int()> columns)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_columns = std::move(columns);
+}
+
 void Console::showProgress(int done, int total, qint64 elapsedMs)
 {
     if (!m_errIsTerminal)
         return;
     const QMutexLocker lock(&m_mutex);
-    m_progress = ProgressLine(done, total, elapsedMs);
+    m_progress = ProgressLine(done, total, elapsedMs, m_columns ? m_columns() : 0);
     write(m_err, "\r\x1b[K" + m_progress.toUtf8());
 }
 
@@ -81,13 +87,26 @@ QString Console::errFailure() const
     return m_err.failure;
 }
 
-QString ProgressLine(int done, int total, qint64 elapsedMs, int width)
+QString ProgressLine(int done, int total, qint64 elapsedMs, int columns)
 {
-    const int filled = total > 0 ? int(qint64(done) * width / total) : width;
+    static constexpr int kMaxBar = 30;
+    static constexpr int kMinBar = 10;
     const int digits = int(QString::number(total).size());
-    return QStringLiteral("[%1%2] %3/%4  %5 s")
-        .arg(QString(filled, QLatin1Char('#')), QString(width - filled, QLatin1Char('.')))
-        .arg(done, digits)
-        .arg(total)
-        .arg(double(elapsedMs) / 1000.0, 0, 'f', 1);
+    const QString count = QStringLiteral("%1/%2").arg(done, digits).arg(total);
+    const QString counts =
+        QStringLiteral("%1  %2 s").arg(count).arg(double(elapsedMs) / 1000.0, 0, 'f', 1);
+    if (columns <= 0)
+        return counts;
+    // The last column stays free: a terminal may wrap a line that fills its width.
+    const int room = columns - 1;
+    const int width = std::min(kMaxBar, room - 3 - int(counts.size()));
+    if (width >= kMinBar) {
+        const int filled = total > 0 ? int(qint64(done) * width / total) : width;
+        return QStringLiteral("[%1%2] %3")
+            .arg(QString(filled, QLatin1Char('#')), QString(width - filled, QLatin1Char('.')),
+                 counts);
+    }
+    if (counts.size() <= room)
+        return counts;
+    return count.left(room);
 }

@@ -3,6 +3,7 @@
 #include "Cli.h"
 #include "Escape.h"
 #include "HostResolver.h"
+#include "HostText.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -37,13 +38,6 @@ static bool parseDotted(QStringView text, quint32 *address)
         return false;
     *address = value;
     return true;
-}
-
-// Digits and dots only: an address or nothing, never a host name.
-static bool looksNumeric(QStringView text)
-{
-    return std::all_of(text.begin(), text.end(),
-                       [](QChar c) { return isAsciiDigit(c) || c == QLatin1Char('.'); });
 }
 
 static bool isControl(char16_t c)
@@ -102,17 +96,10 @@ static bool parseTarget(const QString &target, ParsedTarget *out, QString *error
         out->range = true;
         return true;
     }
-    quint32 address = 0;
-    if (parseDotted(text, &address)) {
-        out->host = QHostAddress(address).toString();
-        return true;
-    }
-    if (looksNumeric(text) && text.count(QLatin1Char('.')) >= 3) {
-        *error = QStringLiteral("bad address %1").arg(CliQuoted(text));
-        return false;
-    }
+    // The rest is host text, read as the window reads its address field: a number that is no
+    // plain address ("127.000.0.1", "0x7f.1") is taken and ends as an unknown host.
     static const QRegularExpression forbidden(QStringLiteral("[\\s,/]"));
-    if (text.contains(forbidden)) {
+    if (text.contains(forbidden) || ParseHostText(text).kind == HostText::Kind::Unusable) {
         *error = QStringLiteral("bad target %1").arg(CliQuoted(text));
         return false;
     }
@@ -261,29 +248,22 @@ QList<TargetModule> GroupByModule(const QStringList &hosts, HostResolver &resolv
         counts.append(1);
     }
 
-    // The addresses of every text: literal addresses at once, names from the resolver.
+    // The addresses of every text, as the window's link would find them: addresses at once,
+    // names from the resolver, nothing for a number that is no address.
     QList<QList<QHostAddress>> addresses(texts.size());
     QObject context;
     QEventLoop loop;
     int pending = 0;
     for (int i = 0; i < texts.size(); ++i) {
-        const QString &text = texts[i];
-        quint32 ipv4 = 0;
-        if (parseDotted(text, &ipv4)) {
-            addresses[i] = {QHostAddress(ipv4)};
+        const HostText host = ParseHostText(texts[i]);
+        if (host.kind == HostText::Kind::Address) {
+            addresses[i] = {host.address};
             continue;
         }
-        if (looksNumeric(text))
+        if (host.kind != HostText::Kind::Name)
             continue;
-        if (text.contains(QLatin1Char(':'))) {
-            const QHostAddress literal(text);
-            if (!literal.isNull()) {
-                addresses[i] = {literal};
-                continue;
-            }
-        }
         const bool started =
-            resolver.Lookup(text, &context, [&, i](const QList<QHostAddress> &answer) {
+            resolver.Lookup(host.host, &context, [&, i](const QList<QHostAddress> &answer) {
                 addresses[i] = answer;
                 if (--pending == 0)
                     loop.quit();

@@ -8,6 +8,7 @@
 
 #include <csignal>
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 // The first SIGINT or SIGTERM lets the run finish and report the modules in flight; a second
@@ -44,6 +45,11 @@ int main(int argc, char *argv[])
     out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
     err.open(STDERR_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
     Console console(&out, &err, isatty(STDERR_FILENO) == 1);
+    // Read at each drawing of the progress bar, so a resized terminal gets a bar that fits.
+    console.setColumns([] {
+        winsize size{};
+        return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? int(size.ws_col) : 0;
+    });
     handleInterruptions();
     return RunCli(QCoreApplication::arguments(), console);
 }
