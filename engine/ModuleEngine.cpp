@@ -88,6 +88,7 @@ struct Due
     int flight;
     bool operator>(const Due &other) const { return at > other.at; }
 };
+using Heap = std::priority_queue<Due, std::vector<Due>, std::greater<Due>>;
 
 // One engine thread: its epoll set, its deadlines and its share of the modules in flight.
 class EngineThread
@@ -138,6 +139,10 @@ private:
     void reportError(Flight &f, const QString &message);
 
     void waitFor(int slot, WaitFor what, quint32 ms);
+    // The time of the first wait still running in `heap`, the others dropped on the way.
+    std::optional<qint64> firstDue(Heap &heap);
+    // Ends the waits of `heap` due by `now`.
+    void runDue(Heap &heap, qint64 now);
     void stopWaiting(int slot);
     void settleConnection(Flight &f, quint32 events);
     void resume(int slot);
@@ -148,7 +153,11 @@ private:
     const Clock &m_clock;
     std::vector<Flight> m_flights;
     std::vector<char> m_buffer;
-    std::priority_queue<Due, std::vector<Due>, std::greater<Due>> m_due;
+    // The budgets of waits for the module, in the engine's time (the clock's less the engine's
+    // own stalls), and the fixed pauses between commands, in the clock's: a pause is the
+    // module's time, which a stall of the engine has already spent.
+    Heap m_budgets;
+    Heap m_pauses;
     int m_epoll = -1;
     int m_active = 0;
     quint64 m_timers = 0;
@@ -177,15 +186,10 @@ void EngineThread::run()
     while (m_active > 0) {
         const qint64 before = clockNow();
         qint64 dueIn = -1;
-        while (!m_due.empty()) {
-            const Due &top = m_due.top();
-            const Flight &f = m_flights[size_t(top.flight)];
-            if (f.active && f.timer == top.timer && f.waiting != WaitFor::Nothing) {
-                dueIn = std::max<qint64>(0, top.at - (before - m_stalled));
-                break;
-            }
-            m_due.pop();
-        }
+        if (const std::optional<qint64> at = firstDue(m_budgets))
+            dueIn = std::max<qint64>(0, *at - (before - m_stalled));
+        if (const std::optional<qint64> at = firstDue(m_pauses))
+            dueIn = std::max<qint64>(0, dueIn < 0 ? *at - before : std::min(dueIn, *at - before));
         int ready = 0;
         qint64 asked = dueIn;
         if (m_epoll < 0) {
@@ -224,14 +228,8 @@ void EngineThread::run()
         };
         const qint64 read = creditWork(woke);
         // Every reply that arrived is read above before any deadline is judged below.
-        const qint64 now = read - m_stalled;
-        while (!m_due.empty() && m_due.top().at <= now) {
-            const Due top = m_due.top();
-            m_due.pop();
-            const Flight &f = m_flights[size_t(top.flight)];
-            if (f.active && f.timer == top.timer && f.waiting != WaitFor::Nothing)
-                onDeadline(top.flight);
-        }
+        runDue(m_budgets, read - m_stalled);
+        runDue(m_pauses, read);
         startModules();
         creditWork(read);
     }
@@ -582,7 +580,33 @@ void EngineThread::waitFor(int slot, WaitFor what, quint32 ms)
     Flight &f = m_flights[size_t(slot)];
     f.waiting = what;
     f.timer = ++m_timers;
-    m_due.push({engineNow() + qint64(ms), f.timer, slot});
+    if (what == WaitFor::Pause)
+        m_pauses.push({clockNow() + qint64(ms), f.timer, slot});
+    else
+        m_budgets.push({engineNow() + qint64(ms), f.timer, slot});
+}
+
+std::optional<qint64> EngineThread::firstDue(Heap &heap)
+{
+    while (!heap.empty()) {
+        const Due &top = heap.top();
+        const Flight &f = m_flights[size_t(top.flight)];
+        if (f.active && f.timer == top.timer && f.waiting != WaitFor::Nothing)
+            return top.at;
+        heap.pop();
+    }
+    return std::nullopt;
+}
+
+void EngineThread::runDue(Heap &heap, qint64 now)
+{
+    while (!heap.empty() && heap.top().at <= now) {
+        const Due top = heap.top();
+        heap.pop();
+        const Flight &f = m_flights[size_t(top.flight)];
+        if (f.active && f.timer == top.timer && f.waiting != WaitFor::Nothing)
+            onDeadline(top.flight);
+    }
 }
 
 void EngineThread::stopWaiting(int slot)

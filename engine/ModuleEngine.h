@@ -1,7 +1,7 @@
 #pragma once
 
 // The command line's engine: the operations' rules (OperationSteps) driven on many modules at
-// once, on non-blocking sockets and epoll, with a heap of deadlines, on a thread or two of its
+// once, on non-blocking sockets and epoll, with heaps of deadlines, on a thread or two of its
 // own and with no Qt object per module.
 //
 // Its time rules, which the window's fixed waits do not follow:
@@ -12,10 +12,11 @@
 // - before any wait ends unanswered, what has arrived on the socket is read and counted;
 // - the budgets do not count the engine's own stalls: a loop iteration that came late (the
 //   processor was busy elsewhere) or took long (many modules at once) moves every running
-//   deadline on by that much, so a module is never blamed for the tool's lateness. A module
+//   budget on by that much, so a module is never blamed for the tool's lateness. A module
 //   that does not answer still fails within its budget plus the engine's own delay;
 // - the fixed pauses between commands (10 ms between slots, 50 ms after writing the test
-//   pattern) are kept: they are the module's time, not a wait for an event;
+//   pattern) are kept, on the clock: they are the module's time, not a wait for an event, and a
+//   stall of the engine does not lengthen them;
 // - once the link is down no reply can come: a wait for one ends at once, unanswered.
 //
 // Hosts are addresses: host names are looked up before (the command line's targets are), and a

@@ -93,7 +93,7 @@ void OperationSteps::BeginSlotWrite(int slot, const QByteArray &data, const QDat
 
 LinkAction OperationSteps::Next(const LinkView &link)
 {
-    if (!m_running)
+    if (!m_running || m_stage < 0)
         return action(LinkAction::Kind::Done);
     if (!m_queue.isEmpty())
         return m_queue.takeFirst();
