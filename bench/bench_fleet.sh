@@ -126,7 +126,7 @@ floor() {
 for count in $counts; do
     start_sim "$count"
     echo "--- $count modules on 127.0.0.1 to $(last_of "$count"), port $port"
-    for jobs in "$default_jobs" 1024; do
+    for jobs in $(printf '%s\n' "$default_jobs" 1024 | awk '!seen[$0]++'); do
         floor "$count" "$jobs"
         for r in $(seq "$repeat"); do
             label="scan, --jobs $jobs"
