@@ -167,8 +167,9 @@ public:
     // Connect, then "S01" and "V01" only: whether the address answers as a module. Success when
     // both answered; the result holds serial number and version. No observer calls.
     void BeginIdentify(const QString &address, const QDateTime &started);
-    // Write `data` (32 characters) into `slot` and read the slot back (LastSlotWrite), with
-    // 10 ms between the commands as Clear All Data has.
+    // Write `data` (32 characters) into `slot` and read the slot back (lastSlotWrite()), with
+    // 10 ms between the commands as Clear All Data has. Success when the slot read back holds
+    // the data; no reply otherwise, or not connected once the link is down.
     void BeginSlotWrite(int slot, const QByteArray &data, const QDateTime &started);
 
     [[nodiscard]] LinkAction Next(const LinkView &link);
