@@ -78,6 +78,10 @@ void OperationSteps::begin(Run run, Operation operation, const QString &address,
 void OperationSteps::Begin(Operation operation, const QString &address, const QDateTime &started)
 {
     begin(Run::Operation, operation, address, started);
+    if (operation != Operation::Scan && operation != Operation::WebPage) {
+        m_result.serial = m_connectionSerial;
+        m_result.version = m_connectionVersion;
+    }
 }
 
 void OperationSteps::BeginIdentify(const QString &address, const QDateTime &started)
@@ -147,6 +151,9 @@ void OperationSteps::LinkConnected()
 
 void OperationSteps::LinkDisconnected()
 {
+    // The next connection may reach another module.
+    m_connectionSerial = QByteArray();
+    m_connectionVersion = QByteArray();
     m_status = CatalogueText(Msg::Disconnect);
     if (m_running)
         m_result.status = m_status;
@@ -230,12 +237,14 @@ LinkAction OperationSteps::scan(const LinkView &link)
         if (!link.replied)
             return scanFailed(link);
         m_result.serial = ReplyField(link.reply, 5, 8);
+        m_connectionSerial = m_result.serial;
         m_observer->SerialRead(m_result.serial);
         return then(3, command(ModuleMessages::VersionCommand));
     case 3:
         if (!link.replied)
             return scanFailed(link);
         m_result.version = ReplyField(link.reply, 5, 8);
+        m_connectionVersion = m_result.version;
         m_observer->VersionRead(m_result.version);
         m_observer->SlotsCleared();
         m_slot = 1;
@@ -320,6 +329,7 @@ LinkAction OperationSteps::setTestData(const LinkView &link)
     case 2:
         if (!link.replied)
             return reportOutcome(Outcome::NoReply);
+        m_result.slotsRead.append({1, ModuleMessages::TestPattern.mid(3)});
         // The module stores the slot before it takes the next command; a plain pause.
         return then(3, action(LinkAction::Kind::Sleep, 50));
     default:
@@ -341,6 +351,9 @@ LinkAction OperationSteps::clearAllData(const LinkView &link)
         // Slot 1 decides the outcome; the answers for slots 2 to 8 only cost time if missing.
         if (m_slot == 1 && !link.replied)
             return reportOutcome(Outcome::NoReply);
+        // The record holds the slots the module said it wrote.
+        if (link.replied)
+            m_result.slotsRead.append({m_slot, ModuleMessages::SlotClearCommand(m_slot).mid(3)});
         return then(3, action(LinkAction::Kind::Wait, 10));
     case 3:
         if (++m_slot <= ModuleMessages::SlotCount)

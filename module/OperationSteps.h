@@ -226,4 +226,9 @@ private:
     bool m_running = false;
     bool m_webPageStep = true;
     SlotWrite m_slotWrite;
+    // The serial number and version the last scan read on the connection that is up now; null
+    // once it closes. Every later operation on it records them, so a module's records can all
+    // be found by its serial number.
+    QByteArray m_connectionSerial;
+    QByteArray m_connectionVersion;
 };

@@ -23,6 +23,7 @@ OperationResult ModuleOperations::Run(Operation operation, const QString &addres
     const Clock &clock = m_link.clock();
     m_steps.Begin(operation, address, QDateTime::currentDateTimeUtc());
     const quint32 start = clock.Milliseconds();
+    m_boxMs = 0;
     std::optional<QString> failure;
     try {
         bool replied = false;
@@ -36,7 +37,7 @@ OperationResult ModuleOperations::Run(Operation operation, const QString &addres
     } catch (const LinkError &error) {
         failure = error.message();
     }
-    const OperationResult result = m_steps.End(clock.Milliseconds() - start, failure);
+    const OperationResult result = m_steps.End(clock.Milliseconds() - start - m_boxMs, failure);
     if (m_finished)
         m_finished(result);
     return result;
@@ -98,5 +99,9 @@ void ModuleOperations::LinkDisconnected()
 void ModuleOperations::LinkErrorReported(const QString &message)
 {
     m_steps.LinkErrorReported(message);
+    // The window's error box opens here, from within a wait, and stays open until it is read.
+    const quint32 opened = m_link.clock().Milliseconds();
     m_next->LinkErrorReported(message);
+    if (m_steps.running())
+        m_boxMs += m_link.clock().Milliseconds() - opened;
 }

@@ -66,4 +66,7 @@ private:
     LinkOwner *m_next;
     OperationSteps m_steps;
     Finished m_finished;
+    // Time spent in the link owner's error box while the operation ran: the technician's, not
+    // the module's, so it is left out of the operation's duration.
+    quint32 m_boxMs = 0;
 };

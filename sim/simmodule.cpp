@@ -37,24 +37,27 @@ static QByteArray randomBytes(qint64 count)
     return bytes;
 }
 
-SimModule::SimModule(QObject *parent) : QObject(parent)
+SimModule::SimModule(QObject *parent)
+    : QObject(parent), m_stallTimer([this] { parseInput(true); }),
+      m_sendTimer([this] { onSendTimer(); }),
+      m_unsolicitedTimer([this] { sendUnsolicited(); }, false)
 {
     for (int slot = 1; slot <= SimFrame::SlotCount; ++slot) {
         m_slots.append(SimFrame::fitted("Slot " + QByteArray::number(slot) + " factory data",
                                         SimFrame::SlotWidth));
     }
-    m_stallTimer.setSingleShot(true);
-    m_stallTimer.setInterval(kStallMs);
-    connect(&m_stallTimer, &QTimer::timeout, this, [this] { parseInput(true); });
-    m_sendTimer.setSingleShot(true);
-    m_sendTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_sendTimer, &QTimer::timeout, this, &SimModule::onSendTimer);
-    m_unsolicitedTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_unsolicitedTimer, &QTimer::timeout, this, [this] {
-        if (m_client && m_client->isOpen() && m_client->bytesToWrite() < kOutputLimit) {
-            m_client->write(m_faults.unsolicitedBytes);
-        }
-    });
+}
+
+const SimConnection *SimModule::clientSocket() const
+{
+    return m_client.data();
+}
+
+void SimModule::setScheduler(const SimTimer::Scheduler &scheduler)
+{
+    m_stallTimer.setScheduler(scheduler);
+    m_sendTimer.setScheduler(scheduler);
+    m_unsolicitedTimer.setScheduler(scheduler);
 }
 
 void SimModule::setRecording(bool on)
@@ -140,6 +143,13 @@ void SimModule::setFaults(const SimFaults &faults)
     applyRefusal();
 }
 
+void SimModule::sendUnsolicited()
+{
+    if (m_client && m_client->isOpen() && m_client->bytesToWrite() < kOutputLimit) {
+        m_client->write(m_faults.unsolicitedBytes);
+    }
+}
+
 void SimModule::applyUnsolicited()
 {
     if (m_client && m_faults.unsolicitedMs > 0) {
@@ -179,6 +189,10 @@ void SimModule::onNewConnection()
         m_client = socket;
         m_input.clear();
         m_commandsOnConnection = 0;
+        // Every write leaves at once, the two pieces of a split reply as two segments: the system
+        // would otherwise hold a small write back until the tool acknowledges the one before it,
+        // up to 40 ms later.
+        socket->setLowDelay();
         connect(socket, &SimConnection::readyRead, this, [this, socket] {
             if (socket == m_client) {
                 onClientReadyRead();
@@ -264,7 +278,7 @@ void SimModule::parseInput(bool flush)
     if (m_input.isEmpty() || flush) {
         m_stallTimer.stop();
     } else {
-        m_stallTimer.start();
+        m_stallTimer.start(kStallMs);
     }
 }
 

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <vector>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -101,6 +103,38 @@ SimConnection::~SimConnection()
         m_reactor->unwatch(m_fd);
         ::close(m_fd);
     }
+}
+
+static quint16 portOf(const sockaddr_storage &address)
+{
+    return ntohs(address.ss_family == AF_INET6
+                     ? reinterpret_cast<const sockaddr_in6 *>(&address)->sin6_port
+                     : reinterpret_cast<const sockaddr_in *>(&address)->sin_port);
+}
+
+quint16 SimConnection::localPort() const
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (m_fd < 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        return 0;
+    return portOf(address);
+}
+
+quint16 SimConnection::peerPort() const
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (m_fd < 0 || ::getpeername(m_fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        return 0;
+    return portOf(address);
+}
+
+void SimConnection::setLowDelay()
+{
+    const int one = 1;
+    if (m_fd >= 0)
+        ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
 QByteArray SimConnection::read(qint64 max)

@@ -62,6 +62,10 @@ public:
 
     [[nodiscard]] bool isOpen() const { return m_fd >= 0; }
     [[nodiscard]] qintptr socketDescriptor() const { return m_fd; }
+    [[nodiscard]] quint16 localPort() const;
+    [[nodiscard]] quint16 peerPort() const;
+    // Small writes leave at once instead of waiting for the acknowledgement of the one before.
+    void setLowDelay();
     // At most `max` bytes of what has arrived; empty when nothing has.
     QByteArray read(qint64 max);
     [[nodiscard]] qint64 bytesAvailable() const;
