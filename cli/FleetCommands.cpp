@@ -148,7 +148,7 @@ public:
         JobOptions options;
         options.command = CliCommand::Scan;
         options.port = m_limits.port;
-        options.resolver = m_call.resolver;
+        options.clock = m_call.clock;
         if (isSet("trace")) {
             options.wire = [this, shownAs](const QString &address,
                                            ModuleLink::WireDirection direction,
@@ -171,8 +171,7 @@ public:
             const int total = int(located.hosts.size());
             progress = [this, total](int done) { console().showProgress(done, total, elapsed()); };
         }
-        const int jobs = CliJobsAllowed(
-            console(), std::max(1, std::min(m_limits.jobs, int(located.hosts.size()))));
+        const int jobs = CliJobsAllowed(console(), m_limits.jobs, int(located.hosts.size()));
         const QList<ModuleResult> results = RunModules(located.hosts, options, jobs, progress);
         console().endProgress();
         QList<OperationResult> scans;

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QSet>
 
+class SimConnection;
 class SimListener;
 class QTcpSocket;
 struct SimRequest;
@@ -71,7 +72,7 @@ public:
     [[nodiscard]] QString errorString() const { return m_errorString; }
     [[nodiscard]] bool hasClient() const { return !m_client.isNull(); }
     // The current client's connection, for a test that watches the bytes on their way.
-    [[nodiscard]] const QTcpSocket *clientSocket() const;
+    [[nodiscard]] const SimConnection *clientSocket() const;
     // Drops the current module connection, if any, with an orderly close.
     void disconnectClient();
 
@@ -128,7 +129,7 @@ private:
     void onNewConnection();
     void onClientReadyRead();
     [[nodiscard]] bool outputIsFull() const;
-    void onClientGone(QTcpSocket *socket);
+    void onClientGone(SimConnection *socket);
     void parseInput(bool flush);
     void handleRequest(const SimRequest &request);
     [[nodiscard]] QByteArray answerFor(const SimRequest &request);
@@ -147,7 +148,7 @@ private:
 
     SimListener *m_server = nullptr;
     SimListener *m_http = nullptr;
-    QPointer<QTcpSocket> m_client;
+    QPointer<SimConnection> m_client;
     QHostAddress m_address = QHostAddress(QHostAddress::LocalHost);
     quint16 m_port = 0;
     QString m_errorString;

@@ -4,6 +4,7 @@
 #include "MainWindow.h"
 #include "Operations.h"
 #include "simmodule.h"
+#include "simreactor.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -219,7 +220,8 @@ struct TcpEnd
     qint64 received = 0;
 };
 
-static std::optional<TcpEnd> tcpEnd(const QTcpSocket *socket)
+// The window's QTcpSocket or the simulated module's SimConnection.
+template <typename Socket> static std::optional<TcpEnd> tcpEnd(const Socket *socket)
 {
     // The system's state number of an open connection (TCP_ESTABLISHED in netinet/tcp.h, which
     // cannot be included beside linux/tcp.h).
@@ -242,7 +244,7 @@ static std::optional<TcpEnd> tcpEnd(const QTcpSocket *socket)
 // module's: the connection being made, the module taking it or closing it, or bytes waiting to be
 // sent or sent and not yet received. The system delivers what is sent on loopback a moment after
 // it was sent, at times later when the machine is busy.
-static bool onTheirWay(const QTcpSocket *window, const QTcpSocket *module)
+static bool onTheirWay(const QTcpSocket *window, const SimConnection *module)
 {
     if (!window)
         return false;
