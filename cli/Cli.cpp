@@ -439,8 +439,8 @@ const QList<CliCommandRow> &CliCommands()
             row.run = [command](const CliCall &call) { return runModuleCommand(command, call); };
             list << row;
         }
-        list << ExportCommand() << PlanCommand() << HistoryCommand() << SyncCommand()
-             << JournalCommand();
+        list << ExportCommand() << PlanCommand() << ApplyCommand() << HistoryCommand()
+             << SyncCommand() << JournalCommand();
         return list;
     }();
     return rows;

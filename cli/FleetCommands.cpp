@@ -6,6 +6,7 @@
 #include "FleetReport.h"
 #include "HostResolver.h"
 #include "Journal.h"
+#include "ModuleEngine.h"
 #include "ModuleRunner.h"
 #include "OperationRecord.h"
 #include "PlanFile.h"
@@ -19,6 +20,8 @@
 #include <QSaveFile>
 #include <QSet>
 
+#include <algorithm>
+#include <csignal>
 #include <memory>
 #include <optional>
 
@@ -71,6 +74,25 @@ static const char kPlanDescription[] =
     "could not be read or was not found; 3 changes pending; 0 nothing to change. 130 or 143:\n"
     "interrupted by SIGINT or SIGTERM.";
 
+static const char kApplyDescription[] =
+    "velqa-cli apply: as plan, then writes only the slots that differ (F0n and the 32\n"
+    "characters), reads each written slot back (G0n) and compares; the modules are written in\n"
+    "parallel, as scans run. Applying the same plan again sends no F0n frame. A plan saved by\n"
+    "plan --out writes a module only while it still holds what the plan saw.\n"
+    "\n"
+    "%1\n"
+    "Outcomes: changed (written and read back equal), unchanged (nothing to write),\n"
+    "verify-failed (a slot read back otherwise, or not at all), no-reply, not-connected,\n"
+    "error (the link failed), not-found, ambiguous (two modules answered with the row's serial\n"
+    "number: neither is written), drifted, not-started and interrupted.\n"
+    "\n"
+    "SIGINT or SIGTERM: no new module and no new slot write starts; a write already sent is\n"
+    "read back and reported. Modules not started end not-started, a module stopped between\n"
+    "its writes interrupted; written (--json) names the slots whose write was sent.\n"
+    "\n"
+    "Exit codes: 0 every planned module ended changed or unchanged; 1 otherwise; 2 usage\n"
+    "error or a bad plan (nothing was sent); 130 or 143 interrupted by SIGINT or SIGTERM.";
+
 // The options of the module commands that these commands take.
 static QList<QCommandLineOption> fleetOptions(const QStringList &leftOut)
 {
@@ -84,8 +106,8 @@ static QList<QCommandLineOption> fleetOptions(const QStringList &leftOut)
 
 namespace {
 
-// How a run finds and names its modules: hosts to scan, each named as given, and for a plan
-// whose rows give the addresses, the row each host is.
+// How a run finds and names its modules: hosts to run, each named as given, and for a plan
+// whose rows give the addresses, the row each host is (-1 for a target).
 struct Located
 {
     QStringList hosts;
@@ -93,7 +115,8 @@ struct Located
     QList<int> rows;
 };
 
-// What the three commands share: the limits, the journal, the trace and the progress bar.
+// What the three commands share: the limits, the journal, the trace and the progress bar, and
+// the engine that runs the modules.
 class FleetRun
 {
 public:
@@ -110,7 +133,6 @@ public:
     }
 
     [[nodiscard]] Console &console() const { return m_call.console; }
-    [[nodiscard]] const QCommandLineParser &parser() const { return m_call.parser; }
     [[nodiscard]] HostResolver &resolver() const
     {
         return m_call.resolver ? *m_call.resolver : systemResolver();
@@ -118,6 +140,10 @@ public:
     [[nodiscard]] bool isSet(const char *option) const
     {
         return m_call.parser.isSet(QLatin1String(option));
+    }
+    [[nodiscard]] QString value(const char *option) const
+    {
+        return m_call.parser.value(QLatin1String(option));
     }
     [[nodiscard]] qint64 elapsed() const { return m_clock.elapsed(); }
 
@@ -136,30 +162,33 @@ public:
     void openJournal()
     {
         if (!isSet("no-journal"))
-            m_journal = CliOpenJournal(console(), m_call.parser.value(QStringLiteral("journal")));
+            m_journal = CliOpenJournal(console(), value("journal"));
     }
+    [[nodiscard]] Journal *journal() const { return m_journal.get(); }
 
-    // Scans every host; with `record`, each scan goes to the journal as the scan command's.
-    QList<OperationResult> scan(const Located &located, bool record)
+    // Runs `procedure` on the located hosts; with `recordScans`, each scan goes to the journal
+    // as the scan command's. One run per module started, in the order of the hosts.
+    QList<ModuleRun> run(const Located &located, const ModuleProcedure &procedure, bool recordScans)
     {
         QHash<QString, QString> shownAs;
         for (qsizetype i = 0; i < located.hosts.size(); ++i)
             shownAs.insert(located.hosts[i], located.shown[i]);
-        JobOptions options;
-        options.command = CliCommand::Scan;
-        options.port = m_limits.port;
-        options.clock = m_call.clock;
+        EngineOptions engine;
+        engine.port = m_limits.port;
+        engine.jobs = CliJobsAllowed(console(), m_limits.jobs, int(located.hosts.size()));
+        engine.clock = m_call.clock;
+        engine.cancel = &Interruption().requested;
         if (isSet("trace")) {
-            options.wire = [this, shownAs](const QString &address,
-                                           ModuleLink::WireDirection direction,
-                                           const QByteArray &bytes) {
+            engine.wire = [this, shownAs](const QString &address,
+                                          ModuleLink::WireDirection direction,
+                                          const QByteArray &bytes) {
                 const QStringList lines =
                     FormatTrace(elapsed(), shownAs.value(address, address), direction, bytes);
                 console().writeErr(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
             };
         }
-        if (record && m_journal) {
-            options.finished = [&store = *m_journal, shownAs](const OperationResult &result) {
+        if (recordScans && m_journal) {
+            engine.finished = [&store = *m_journal, shownAs](const OperationResult &result) {
                 JournalRecord journalRecord =
                     RecordFromResult(result, QString::fromLatin1(JournalWords::SourceCli));
                 journalRecord.address = shownAs.value(result.address, result.address);
@@ -171,13 +200,9 @@ public:
             const int total = int(located.hosts.size());
             progress = [this, total](int done) { console().showProgress(done, total, elapsed()); };
         }
-        const int jobs = CliJobsAllowed(console(), m_limits.jobs, int(located.hosts.size()));
-        const QList<ModuleResult> results = RunModules(located.hosts, options, jobs, progress);
+        QList<ModuleRun> runs = RunFleet(located.hosts, procedure, engine, progress);
         console().endProgress();
-        QList<OperationResult> scans;
-        for (const ModuleResult &result : results)
-            scans << scanOf(result);
-        return scans;
+        return runs;
     }
 
     // Ends the run: the journal written, and a report that could not be written reported.
@@ -200,34 +225,46 @@ public:
         return written;
     }
 
-private:
-    // The scan as the module's run reported it, in the module's bytes again.
-    static OperationResult scanOf(const ModuleResult &result)
+    // The signal that interrupted the run, 0 when none; an interrupted run says what it left.
+    int interrupted(int started, int total)
     {
-        const auto bytes = [](const QString &text) {
-            return text.isNull() ? QByteArray() : text.toLatin1();
-        };
-        OperationResult scan;
-        scan.operation = Operation::Scan;
-        scan.address = result.address;
-        scan.outcome = result.outcome;
-        scan.status = result.status;
-        scan.serial = bytes(result.serial);
-        scan.version = bytes(result.version);
-        for (const SlotLine &line : result.slotLines)
-            scan.slotsRead << SlotRead{line.slot, bytes(line.data)};
-        scan.errors = result.errors;
-        scan.durationMs = result.durationMs;
-        return scan;
+        const int signal = Interruption().signal.load();
+        if (signal != 0)
+            console().writeErr(
+                QStringLiteral("velqa-cli: interrupted by %1: %2 started and reported, "
+                               "%3 not started\n")
+                    .arg(signal == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"))
+                    .arg(started)
+                    .arg(total - started));
+        return signal;
     }
 
+private:
     const CliCall &m_call;
     CliRunLimits m_limits;
     QElapsedTimer m_clock;
     std::unique_ptr<Journal> m_journal;
 };
 
+// The scan of each located host, by its place; none for a module not started.
+QList<std::optional<OperationResult>> firstResults(const QList<ModuleRun> &runs, qsizetype hosts)
+{
+    QList<std::optional<OperationResult>> results(hosts);
+    for (const ModuleRun &run : runs) {
+        if (!run.results.isEmpty())
+            results[run.index] = run.results.first();
+    }
+    return results;
+}
+
 } // namespace
+
+static ModuleProcedure scanProcedure()
+{
+    ModuleProcedure procedure;
+    procedure.operations = {Operation::Scan};
+    return procedure;
+}
 
 static int runExport(const CliCall &call)
 {
@@ -243,27 +280,30 @@ static int runExport(const CliCall &call)
         located.shown << module.texts.first();
     }
     run.openJournal();
-    const QList<OperationResult> scans = run.scan(located, true);
+    const QList<ModuleRun> runs = run.run(located, scanProcedure(), true);
 
     QList<ExportedModule> rows;
-    for (qsizetype i = 0; i < scans.size(); ++i) {
-        if (scans[i].outcome == Outcome::Success) {
-            rows << ExportedModule{located.shown[i], scans[i]};
+    for (const ModuleRun &each : runs) {
+        const OperationResult scan = each.results.value(0);
+        if (scan.outcome == Outcome::Success) {
+            rows << ExportedModule{located.shown[each.index], scan};
             continue;
         }
+        QStringList errors = scan.errors + each.laterErrors;
         run.console().writeErr(
             QStringLiteral("velqa-cli: %1: %2, not exported%3\n")
-                .arg(CliQuoted(located.shown[i]), OutcomeName(scans[i].outcome),
-                     scans[i].errors.isEmpty()
-                         ? QString()
-                         : QStringLiteral(": ") + TerminalText(scans[i].errors.last(), 256)));
+                .arg(CliQuoted(located.shown[each.index]), OutcomeName(scan.outcome),
+                     errors.isEmpty() ? QString()
+                                      : QStringLiteral(": ") + TerminalText(errors.last(), 256)));
     }
     const QByteArray document = run.isSet("json") ? ExportJson(rows) : ExportCsv(rows);
     run.console().writeOutBytes(document);
     run.console().flush();
     if (!run.finish())
         return int(CliExit::UsageError);
-    return int(rows.size() == scans.size() ? CliExit::AllSucceeded : CliExit::SomeFailed);
+    if (const int signal = run.interrupted(int(runs.size()), int(located.hosts.size())))
+        return 128 + signal;
+    return int(rows.size() == located.hosts.size() ? CliExit::AllSucceeded : CliExit::SomeFailed);
 }
 
 // "plan.csv:7: column "slot3": ..." for a refused plan.
@@ -340,48 +380,42 @@ static std::optional<Located> locate(FleetRun &run, const Plan &plan, const QStr
     return located;
 }
 
-// Each plan row's module, from the scans of the located hosts: by the row's address, or by the
-// serial number among the targets (none or several answering with it: not found, ambiguous).
-static QList<FleetModule> matchRows(const Plan &plan, const Located &located,
-                                    const QList<OperationResult> &scans, int *unplanned)
+// The hosts found for the plan's rows among the targets, by the serial numbers they answered
+// with (`found`, by place; none for a module not started). Rows that no module or several
+// answered for end not found or ambiguous in `modules`; the others are located, one host each.
+static Located matchSerials(const Plan &plan, const Located &targets,
+                            const QList<std::optional<OperationResult>> &found,
+                            QList<FleetModule> &modules, int *unplanned)
 {
-    QList<FleetModule> modules(plan.rows.size());
-    for (qsizetype r = 0; r < plan.rows.size(); ++r)
-        modules[r].row = int(r);
-    const auto take = [&](int row, qsizetype host) {
-        FleetModule &module = modules[row];
-        module.address = located.shown[host];
-        module.scan = scans[host];
-        module.decision = DecideModule(plan, plan.rows[row], scans[host]);
-        module.outcome = module.decision.outcome;
-        module.durationMs = scans[host].durationMs;
-    };
-    *unplanned = 0;
     QHash<QByteArray, QList<qsizetype>> bySerial;
     int unanswered = 0;
-    for (qsizetype h = 0; h < scans.size(); ++h) {
-        if (located.rows[h] >= 0)
-            take(located.rows[h], h);
-        else if (scans[h].outcome == Outcome::Success)
-            bySerial[scans[h].serial] << h;
+    int unstarted = 0;
+    for (qsizetype h = 0; h < found.size(); ++h) {
+        if (!found[h])
+            ++unstarted;
+        else if (found[h]->outcome == Outcome::Success)
+            bySerial[found[h]->serial] << h;
         else
             ++unanswered;
     }
-    if (!located.rows.isEmpty() && located.rows.first() >= 0)
-        return modules;
+    Located located;
     QSet<QByteArray> planned;
     for (qsizetype r = 0; r < plan.rows.size(); ++r) {
         const QList<qsizetype> hits = bySerial.value(plan.rows[r].serial);
         planned.insert(plan.rows[r].serial);
+        FleetModule &module = modules[r];
         if (hits.size() == 1) {
-            take(int(r), hits.first());
+            located.hosts << targets.hosts[hits.first()];
+            located.shown << targets.shown[hits.first()];
+            located.rows << int(r);
             continue;
         }
-        FleetModule &module = modules[r];
         if (hits.isEmpty()) {
-            module.outcome = FleetOutcome::NotFound;
-            module.decision.note =
-                QStringLiteral("no module among the targets answered with this serial number");
+            // Among modules not asked, the row's may still be.
+            module.outcome = unstarted > 0 ? FleetOutcome::NotStarted : FleetOutcome::NotFound;
+            module.decision.note = QStringLiteral("no module among the targets answered with "
+                                                  "serial number \"%1\"")
+                                       .arg(TerminalBytes(plan.rows[r].serial, 64));
             if (unanswered > 0)
                 module.decision.note +=
                     QStringLiteral(" (%1 of them did not answer)").arg(unanswered);
@@ -389,75 +423,146 @@ static QList<FleetModule> matchRows(const Plan &plan, const Located &located,
         }
         QStringList where;
         for (const qsizetype h : hits)
-            where << located.shown[h];
+            where << targets.shown[h];
         module.outcome = FleetOutcome::Ambiguous;
         module.decision.note =
             QStringLiteral("%1 modules answered with this serial number: %2; none is written")
                 .arg(hits.size())
                 .arg(where.join(QStringLiteral(", ")));
     }
+    *unplanned = 0;
     for (auto it = bySerial.cbegin(); it != bySerial.cend(); ++it) {
         if (!planned.contains(it.key()))
             *unplanned += int(it.value().size());
     }
-    return modules;
+    return located;
 }
 
-static int runPlan(const CliCall &call)
+// Each located row's module after its run: its scan, what it needed and, for apply, what was
+// written and read back.
+static void takeRuns(const Plan &plan, const Located &located, const QList<ModuleRun> &runs,
+                     bool applied, QList<FleetModule> &modules)
 {
-    const QString command = QStringLiteral("plan");
+    for (const ModuleRun &run : runs) {
+        FleetModule &module = modules[located.rows[run.index]];
+        module.address = located.shown[run.index];
+        module.scan = run.results.value(0);
+        module.decision = DecideModule(plan, plan.rows[module.row], *module.scan);
+        module.writes = run.writes;
+        module.writesLeft = run.writesLeft;
+        module.errors = run.laterErrors;
+        module.durationMs = run.durationMs;
+        module.outcome = applied ? AppliedOutcome(module.decision, run.writes, run.writesLeft)
+                                 : module.decision.outcome;
+    }
+    for (qsizetype h = 0; h < located.hosts.size(); ++h) {
+        // Modules the interruption left out keep their address.
+        FleetModule &module = modules[located.rows[h]];
+        if (module.address.isEmpty())
+            module.address = located.shown[h];
+    }
+}
+
+static int runPlanOrApply(const CliCall &call, FleetCommand command)
+{
+    const QString name = FleetCommandName(command);
     FleetRun run(call);
     if (!run.prepare())
         return int(CliExit::UsageError);
     if (call.arguments.isEmpty())
-        return CliUsageError(call.console, QStringLiteral("no plan file given"), command);
+        return CliUsageError(call.console, QStringLiteral("no plan file given"), name);
     const QString path = call.arguments.first();
     const PlanReading reading = ReadPlanFile(path);
     if (reading.error)
-        return planRefused(call.console, path, *reading.error, command);
+        return planRefused(call.console, path, *reading.error, name);
     const Plan &plan = reading.plan;
-    const std::optional<Located> located = locate(run, plan, path, call.arguments.mid(1), command);
-    if (!located)
+    const std::optional<Located> given = locate(run, plan, path, call.arguments.mid(1), name);
+    if (!given)
         return int(CliExit::UsageError);
 
     // Opened before the run, so an unwritable report does not cost a whole run.
     std::optional<QFile> junit;
     if (run.isSet("junit")) {
-        junit.emplace(call.parser.value(QStringLiteral("junit")));
+        junit.emplace(run.value("junit"));
         if (!junit->open(QIODevice::WriteOnly | QIODevice::Truncate))
             return CliUsageError(call.console,
                                  QStringLiteral("cannot write %1: %2")
                                      .arg(CliQuoted(junit->fileName()), junit->errorString()),
-                                 command);
+                                 name);
     }
     std::optional<QSaveFile> saved;
-    if (run.isSet("out")) {
-        saved.emplace(call.parser.value(QStringLiteral("out")));
+    if (command == FleetCommand::Plan && run.isSet("out")) {
+        saved.emplace(run.value("out"));
         if (!saved->open(QIODevice::WriteOnly))
             return CliUsageError(call.console,
                                  QStringLiteral("cannot write %1: %2")
                                      .arg(CliQuoted(saved->fileName()), saved->errorString()),
-                                 command);
+                                 name);
     }
 
     const QDateTime started = QDateTime::currentDateTime();
     run.openJournal();
-    const QList<OperationResult> scans = run.scan(*located, false);
+    QList<FleetModule> modules(plan.rows.size());
+    for (qsizetype r = 0; r < plan.rows.size(); ++r)
+        modules[r].row = int(r);
     int unplanned = 0;
-    const QList<FleetModule> modules = matchRows(plan, *located, scans, &unplanned);
+    Located located = *given;
+    const bool byTargets = !located.rows.isEmpty() && located.rows.first() < 0;
+    const bool apply = command == FleetCommand::Apply;
+    if (byTargets) {
+        // Apply first only asks each target who it is; plan reads them all at once.
+        ModuleProcedure identify;
+        identify.identify = true;
+        const QList<ModuleRun> found = run.run(located, apply ? identify : scanProcedure(), false);
+        located = matchSerials(plan, *given, firstResults(found, given->hosts.size()), modules,
+                               &unplanned);
+        if (!apply) {
+            QList<ModuleRun> scans;
+            for (const ModuleRun &each : found) {
+                const qsizetype at = located.hosts.indexOf(given->hosts[each.index]);
+                if (at >= 0) {
+                    scans << each;
+                    scans.last().index = int(at);
+                }
+            }
+            takeRuns(plan, located, scans, false, modules);
+            located.hosts.clear();
+        }
+    }
+    if (!located.hosts.isEmpty() && !Interruption().requested.load()) {
+        ModuleProcedure procedure = scanProcedure();
+        if (apply) {
+            // On the engine's thread, for each module as its scan ends.
+            QHash<QString, int> rowOf;
+            for (qsizetype h = 0; h < located.hosts.size(); ++h)
+                rowOf.insert(located.hosts[h], located.rows[h]);
+            procedure.decide = [&plan, rowOf](const OperationResult &scan) {
+                const int row = rowOf.value(scan.address, -1);
+                return row < 0 ? QList<SlotWrite>()
+                               : WritesFor(DecideModule(plan, plan.rows[row], scan));
+            };
+        }
+        takeRuns(plan, located, run.run(located, procedure, false), apply, modules);
+    } else {
+        takeRuns(plan, located, {}, apply, modules);
+    }
     const qint64 wallMs = run.elapsed();
+    // Each planned module's plan or apply is one record, also when it was not found or started.
+    if (Journal *journal = run.journal()) {
+        for (const FleetModule &module : modules)
+            journal->record(
+                FleetRecord(module, plan, apply, QString::fromLatin1(JournalWords::SourceCli)));
+    }
 
     if (run.isSet("json"))
-        call.console.writeOut(
-            QString::fromUtf8(FormatFleetJson(modules, plan, FleetCommand::Plan)));
+        call.console.writeOut(QString::fromUtf8(FormatFleetJson(modules, plan, command)));
     else
-        call.console.writeOut(
-            FormatFleetTable(plan, modules, FleetCommand::Plan, unplanned, wallMs));
+        call.console.writeOut(FormatFleetTable(plan, modules, command, unplanned, wallMs));
     call.console.flush();
     QString junitFailure;
     if (junit) {
-        const QByteArray xml = FormatJunitCases(
-            command, FleetJunitCases(modules, plan, FleetCommand::Plan), wallMs, started);
+        const QByteArray xml =
+            FormatJunitCases(name, FleetJunitCases(modules, plan, command), wallMs, started);
         if (junit->write(xml) != xml.size() || !junit->flush())
             junitFailure = junit->errorString();
         junit->close();
@@ -479,15 +584,22 @@ static int runPlan(const CliCall &call)
     }
     if (!run.finish(junitFailure, junit ? junit->fileName() : QString()) || !savedOk)
         return int(CliExit::UsageError);
+    const int notStarted = int(std::count_if(modules.begin(), modules.end(), [](const auto &m) {
+        return m.outcome == FleetOutcome::NotStarted;
+    }));
+    if (const int signal = run.interrupted(int(modules.size()) - notStarted, int(modules.size())))
+        return 128 + signal;
 
     bool failed = false;
     bool pending = false;
     for (const FleetModule &module : modules) {
         pending = pending || module.outcome == FleetOutcome::Pending;
-        failed = failed || (module.outcome != FleetOutcome::Pending &&
-                            module.outcome != FleetOutcome::Unchanged);
+        failed = failed || !(IsFleetSuccess(module.outcome) ||
+                             (!apply && module.outcome == FleetOutcome::Pending));
     }
-    return failed ? int(CliExit::SomeFailed) : pending ? PlanChangesPending : 0;
+    if (failed)
+        return int(CliExit::SomeFailed);
+    return pending ? PlanChangesPending : int(CliExit::AllSucceeded);
 }
 
 static CliCommandRow fleetRow(const QString &name, const QString &summary,
@@ -531,5 +643,17 @@ CliCommandRow PlanCommand()
                     options, QStringLiteral("PLAN [targets...]"),
                     QStringLiteral("The plan file, then addresses, host names or ranges to find "
                                    "its modules among."),
-                    runPlan);
+                    [](const CliCall &call) { return runPlanOrApply(call, FleetCommand::Plan); });
+}
+
+CliCommandRow ApplyCommand()
+{
+    return fleetRow(QStringLiteral("apply"),
+                    QStringLiteral("as plan, then write the slots that differ and read each one "
+                                   "back"),
+                    QString::fromUtf8(kApplyDescription).arg(QString::fromUtf8(kPlanFileHelp)),
+                    fleetOptions({QStringLiteral("slots")}), QStringLiteral("PLAN [targets...]"),
+                    QStringLiteral("The plan file, then addresses, host names or ranges to find "
+                                   "its modules among."),
+                    [](const CliCall &call) { return runPlanOrApply(call, FleetCommand::Apply); });
 }

@@ -10,3 +10,4 @@ inline constexpr int PlanChangesPending = 3;
 
 [[nodiscard]] CliCommandRow ExportCommand();
 [[nodiscard]] CliCommandRow PlanCommand();
+[[nodiscard]] CliCommandRow ApplyCommand();

@@ -25,8 +25,10 @@ static bool isGood(FleetOutcome outcome, FleetCommand command)
 }
 
 // The slots a module's row names: those to write (plan) or written (apply).
-static QList<int> changedSlots(const FleetModule &module)
+static QList<int> changedSlots(const FleetModule &module, FleetCommand command)
 {
+    if (command == FleetCommand::Apply)
+        return WrittenSlots(module);
     QList<int> numbers;
     for (const SlotChange &change : module.decision.changes)
         numbers << change.slot;
@@ -46,6 +48,34 @@ static QString shownSlot(const std::optional<QByteArray> &bytes)
     if (!bytes)
         return QStringLiteral("(not read)");
     return QLatin1Char('"') + TerminalBytes(*bytes, kCellChars) + QLatin1Char('"');
+}
+
+// "slot 3: "current" -> "desired"" for each slot to write (plan), "slot 3: "before" -> "read
+// back"" for each slot written (apply), with what went wrong with it.
+static QStringList changeLines(const FleetModule &module, FleetCommand command)
+{
+    QStringList lines;
+    if (command == FleetCommand::Plan) {
+        for (const SlotChange &change : module.decision.changes)
+            lines << QStringLiteral("slot %1: %2 -> %3")
+                         .arg(change.slot)
+                         .arg(shownSlot(change.current), shownSlot(change.desired));
+        return lines;
+    }
+    const SlotValues before = SlotsBefore(module);
+    for (const SlotWrite &write : module.writes) {
+        if (!write.sent)
+            continue;
+        QString line = QStringLiteral("slot %1: %2 -> %3")
+                           .arg(write.slot)
+                           .arg(shownSlot(before[write.slot - 1]),
+                                write.readBack.isNull() ? QStringLiteral("(not read back)")
+                                                        : shownSlot(write.readBack));
+        if (!write.readBack.isNull() && !write.verified())
+            line += QStringLiteral(", not the %1 written").arg(shownSlot(write.data));
+        lines << line;
+    }
+    return lines;
 }
 
 // The module's serial number as it answered, else the one its plan row names.
@@ -68,7 +98,7 @@ QString FormatFleetTable(const Plan &plan, const QList<FleetModule> &modules, Fl
             module.address.isEmpty() ? QStringLiteral("-")
                                      : TerminalText(module.address, kCellChars),
             serial.isNull() ? QStringLiteral("-") : TerminalBytes(serial, kCellChars),
-            FleetOutcomeName(module.outcome), slotList(changedSlots(module)),
+            FleetOutcomeName(module.outcome), slotList(changedSlots(module, command)),
             QString::number(double(module.durationMs) / 1000.0, 'f', 2) + QStringLiteral(" s")};
     }
     QList<int> widths(rows.first().size(), 0);
@@ -85,16 +115,14 @@ QString FormatFleetTable(const Plan &plan, const QList<FleetModule> &modules, Fl
 
     QString text = line(rows.first());
     std::map<FleetOutcome, int> counts;
-    int slotCount = 0;
+    std::map<FleetOutcome, int> slotCounts;
     for (qsizetype m = 0; m < modules.size(); ++m) {
         const FleetModule &module = modules[m];
         text += line(rows[m + 1]);
         ++counts[module.outcome];
-        for (const SlotChange &change : module.decision.changes) {
-            text += QStringLiteral("    slot %1: %2 -> %3\n")
-                        .arg(change.slot)
-                        .arg(shownSlot(change.current), shownSlot(change.desired));
-            ++slotCount;
+        for (const QString &change : changeLines(module, command)) {
+            text += QStringLiteral("    %1\n").arg(change);
+            ++slotCounts[module.outcome];
         }
         if (!module.decision.note.isEmpty())
             text += QStringLiteral("    %1\n").arg(TerminalText(module.decision.note, kLineChars));
@@ -107,11 +135,15 @@ QString FormatFleetTable(const Plan &plan, const QList<FleetModule> &modules, Fl
     QStringList parts;
     for (const auto &[outcome, count] : counts) {
         QString part = QStringLiteral("%1 %2").arg(count).arg(FleetOutcomeName(outcome));
-        if (outcome == FleetOutcome::Pending && command == FleetCommand::Plan)
-            part = QStringLiteral("%1 to change (%2 %3)")
+        if (outcome == FleetOutcome::Pending)
+            part = QStringLiteral("%1 to change (%2)")
                        .arg(count)
-                       .arg(slotCount)
-                       .arg(slotCount == 1 ? QStringLiteral("slot") : QStringLiteral("slots"));
+                       .arg(Counted(slotCounts[outcome], QStringLiteral("slot"),
+                                    QStringLiteral("slots")));
+        if (outcome == FleetOutcome::Changed)
+            part += QStringLiteral(" (%1 written)")
+                        .arg(Counted(slotCounts[outcome], QStringLiteral("slot"),
+                                     QStringLiteral("slots")));
         parts << part;
     }
     QString summary =
@@ -155,7 +187,7 @@ QByteArray FormatFleetJson(const QList<FleetModule> &modules, const Plan &plan,
         QStringList errors = scan.errors;
         errors += module.errors;
         QJsonArray slotNumbers;
-        for (const int slot : changedSlots(module))
+        for (const int slot : changedSlots(module, command))
             slotNumbers.append(slot);
         QJsonObject object{
             {QStringLiteral("address"),
@@ -170,7 +202,9 @@ QByteArray FormatFleetJson(const QList<FleetModule> &modules, const Plan &plan,
             {QStringLiteral("errors"), QJsonArray::fromStringList(errors)},
             {QStringLiteral("duration_ms"), module.durationMs},
             {QStringLiteral("slots_before"), slotArray(SlotsBefore(module))},
-            {QStringLiteral("slots_after"), slotArray(SlotsPlanned(module))},
+            {QStringLiteral("slots_after"),
+             slotArray(command == FleetCommand::Plan ? SlotsPlanned(module)
+                                                     : SlotsAfterApply(module))},
             {command == FleetCommand::Plan ? QStringLiteral("to_write") : QStringLiteral("written"),
              slotNumbers},
         };
@@ -202,10 +236,7 @@ QList<JunitCase> FleetJunitCases(const QList<FleetModule> &modules, const Plan &
                                  4096);
         c.output << QStringLiteral("serial: ") + TerminalBytes(serial, 4096)
                  << QStringLiteral("line: %1").arg(plan.rows.value(module.row).line);
-        for (const SlotChange &change : module.decision.changes)
-            c.output << QStringLiteral("(%1) %2 -> %3")
-                            .arg(change.slot, 2, 10, QLatin1Char('0'))
-                            .arg(shownSlot(change.current), shownSlot(change.desired));
+        c.output += changeLines(module, command);
         cases << c;
     }
     return cases;

@@ -1,6 +1,7 @@
 #include "FleetPlan.h"
 
 #include "Escape.h"
+#include "OperationRecord.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -42,6 +43,16 @@ QStringList FleetOutcomeNames()
     return names;
 }
 
+QString FleetOperationName(bool applied)
+{
+    return applied ? QStringLiteral("apply") : QStringLiteral("plan");
+}
+
+QStringList FleetOperationNames()
+{
+    return {FleetOperationName(false), FleetOperationName(true)};
+}
+
 bool IsFleetSuccess(FleetOutcome outcome)
 {
     return outcome == FleetOutcome::Changed || outcome == FleetOutcome::Unchanged;
@@ -67,6 +78,49 @@ SlotValues SlotsPlanned(const FleetModule &module)
     SlotValues slotValues = SlotsBefore(module);
     for (const SlotChange &change : module.decision.changes)
         slotValues[change.slot - 1] = change.desired;
+    return slotValues;
+}
+
+QList<SlotWrite> WritesFor(const ModuleDecision &decision)
+{
+    QList<SlotWrite> writes;
+    if (decision.outcome != FleetOutcome::Pending)
+        return writes;
+    for (const SlotChange &change : decision.changes)
+        writes << SlotWrite{change.slot, change.desired, false, false, QByteArray()};
+    return writes;
+}
+
+FleetOutcome AppliedOutcome(const ModuleDecision &decision, const QList<SlotWrite> &writes,
+                            int writesLeft)
+{
+    if (decision.outcome != FleetOutcome::Pending)
+        return decision.outcome;
+    if (writesLeft > 0)
+        return FleetOutcome::Interrupted;
+    const bool verified = std::all_of(writes.begin(), writes.end(),
+                                      [](const SlotWrite &write) { return write.verified(); });
+    return verified && writes.size() == decision.changes.size() ? FleetOutcome::Changed
+                                                                : FleetOutcome::VerifyFailed;
+}
+
+QList<int> WrittenSlots(const FleetModule &module)
+{
+    QList<int> written;
+    for (const SlotWrite &write : module.writes) {
+        if (write.sent)
+            written << write.slot;
+    }
+    return written;
+}
+
+SlotValues SlotsAfterApply(const FleetModule &module)
+{
+    SlotValues slotValues = SlotsBefore(module);
+    for (const SlotWrite &write : module.writes) {
+        slotValues[write.slot - 1] =
+            write.readBack.isNull() ? std::nullopt : std::optional<QByteArray>(write.readBack);
+    }
     return slotValues;
 }
 
@@ -186,4 +240,27 @@ QByteArray SavedPlanCsv(const QList<ReviewedModule> &modules)
         csv.endRow();
     }
     return csv.data();
+}
+
+JournalRecord FleetRecord(const FleetModule &module, const Plan &plan, bool applied,
+                          const QString &source)
+{
+    JournalRecord record =
+        module.scan ? RecordFromResult(*module.scan, source) : NewJournalRecord(source);
+    record.address =
+        module.address.isEmpty() ? plan.rows.value(module.row).address : module.address;
+    record.operation = FleetOperationName(applied);
+    record.outcome = FleetOutcomeName(module.outcome);
+    if (!module.decision.note.isEmpty())
+        record.status = module.decision.note;
+    record.errors += module.errors;
+    record.slotsAfter.clear();
+    const SlotValues after = applied ? SlotsAfterApply(module) : SlotsPlanned(module);
+    for (int slot = 1; slot <= PlanSlots::Count; ++slot) {
+        if (after[slot - 1])
+            record.slotsAfter << JournalSlot{slot, *after[slot - 1]};
+    }
+    record.slotsWritten = applied ? WrittenSlots(module) : QList<int>();
+    record.durationMs = module.durationMs;
+    return record;
 }

@@ -4,7 +4,9 @@
 // the outcome; and the tables a fleet is exported to and a reviewed plan is saved in. No
 // printing and no I/O: the command line runs the modules and shows these.
 
+#include "JournalRecord.h"
 #include "OperationResult.h"
+#include "OperationSteps.h"
 #include "PlanFile.h"
 
 #include <QByteArray>
@@ -40,6 +42,10 @@ enum class FleetOutcome {
     // The run was interrupted between the module's slot writes: those sent are reported.
     Interrupted,
 };
+
+// The journal's words for a plan's and an apply's records.
+[[nodiscard]] QString FleetOperationName(bool applied);
+[[nodiscard]] QStringList FleetOperationNames();
 
 // "unchanged", "pending", "changed", "verify-failed", "no-reply", "not-connected", "error",
 // "not-found", "ambiguous", "drifted", "not-started", "interrupted".
@@ -87,11 +93,34 @@ struct FleetModule
     // The scan that read the module; none when it was not scanned.
     std::optional<OperationResult> scan;
     ModuleDecision decision;
+    // Apply: the slots written and read back, in order, and how many the interruption left out.
+    QList<SlotWrite> writes;
+    int writesLeft = 0;
     FleetOutcome outcome = FleetOutcome::NotStarted;
     // Errors of the link outside the scan.
     QStringList errors;
     qint64 durationMs = 0;
 };
+
+// The writes a decision asks for, in slot order.
+[[nodiscard]] QList<SlotWrite> WritesFor(const ModuleDecision &decision);
+// How an apply ended: as decided when there was nothing to write; interrupted when writes were
+// left out; changed when every slot written read back equal; otherwise verify-failed.
+[[nodiscard]] FleetOutcome AppliedOutcome(const ModuleDecision &decision,
+                                          const QList<SlotWrite> &writes, int writesLeft);
+// Apply: the slots whose write was sent.
+[[nodiscard]] QList<int> WrittenSlots(const FleetModule &module);
+// Apply: the slots written as read back (none where the read was not answered), the others as
+// the scan read them.
+[[nodiscard]] SlotValues SlotsAfterApply(const FleetModule &module);
+
+// The journal's record of a planned module: operation "plan" or "apply", its outcome, what its
+// scan read (time, serial number, version, the slots before, status and errors) and, made
+// from the module's run, the slots after (planned, or read back) and the slots written. A row
+// whose module was not found or not started is recorded too, with its address when the row
+// gives one and the reason as the status.
+[[nodiscard]] JournalRecord FleetRecord(const FleetModule &module, const Plan &plan, bool applied,
+                                        const QString &source);
 
 // What the scan read; none for a module not scanned.
 [[nodiscard]] SlotValues SlotsBefore(const FleetModule &module);

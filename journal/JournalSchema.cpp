@@ -32,6 +32,14 @@ static const QList<MigrationStep> &migrationSteps()
          {QStringLiteral("CREATE INDEX journal_record_time ON journal_record (time_utc)"),
           QStringLiteral("CREATE INDEX journal_record_serial ON journal_record (serial)"),
           QStringLiteral("CREATE INDEX journal_record_address ON journal_record (address)")}},
+        // Plan and apply records: the slot numbers written ("1,3"; empty for none; NULL for the
+        // other operations) and the slots after.
+        {3,
+         {QStringLiteral("ALTER TABLE journal_record ADD COLUMN slots_written TEXT"),
+          QStringLiteral("CREATE TABLE journal_slot_after ("
+                         "record_id VARCHAR(36) NOT NULL REFERENCES journal_record (id), "
+                         "slot INTEGER NOT NULL, data %1 NOT NULL, "
+                         "PRIMARY KEY (record_id, slot))")}},
     };
     return steps;
 }

@@ -1,9 +1,20 @@
+#include "CliTestSupport.h"
 #include "Escape.h"
+#include "FleetCommands.h"
 #include "FleetPlan.h"
+#include "ModuleRunner.h"
 #include "PlanFile.h"
+#include "TestClock.h"
+#include "simfleet.h"
+#include "simmodule.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 // A scan that read `serial` and the slots given (slot n at index n - 1; a null array: not read).
 static OperationResult scanOf(const QByteArray &serial, const QList<QByteArray> &slotData,
@@ -43,6 +54,8 @@ private slots:
     void decides();
     void exportRoundTrips_data();
     void exportRoundTrips();
+    void runsOnAFleet_data();
+    void runsOnAFleet();
 };
 
 void TestFleet::readsPlans_data()
@@ -265,6 +278,172 @@ void TestFleet::exportRoundTrips()
         const ModuleDecision decision = DecideModule(reading.plan, row, scanOf(serial, slotData));
         QCOMPARE(FleetOutcomeName(decision.outcome), QStringLiteral("unchanged"));
     }
+}
+
+void TestFleet::runsOnAFleet_data()
+{
+    // "export" and "apply" run in turn; a plan file's "{a1}".."{a4}" are the fleet's addresses,
+    // "{s1}".."{s4}" its serial numbers.
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<QByteArray>("planFile");
+    QTest::addColumn<bool>("withTargets");
+    // Per module: "silent", "forget-writes", "close-after-11", "serial-of-1", "interrupt-on-F"
+    // (a SIGINT as the module handles its first slot write).
+    QTest::addColumn<QStringList>("faults");
+    // The last command's exit code, outcomes in plan order, and the F0n frames it sent.
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("outcomes");
+    QTest::addColumn<int>("slotWrites");
+
+    const QByteArray bySerial = "serial,address,slot1,slot3\r\n"
+                                "{s1},{a1},SITE-A,Door 1\r\n"
+                                "{s2},{a2},SITE-A,\r\n"
+                                "{s3},{a3},,\"Slot 3 of {s3}\"\r\n"
+                                "{s4},{a4},SITE-B,Door 4\r\n";
+    const QStringList none{"", "", "", ""};
+    QTest::newRow("plan: pending and unchanged")
+        << QStringList{"plan"} << bySerial << false << none << PlanChangesPending
+        << "pending pending unchanged pending" << 0;
+    QTest::newRow("plan: nothing to change")
+        << QStringList{"plan"} << QByteArray("address,slot2\r\n{a1},Slot 2 of {s1}\r\n") << false
+        << none << 0 << "unchanged" << 0;
+    QTest::newRow("plan: a module not found wins over pending")
+        << QStringList{"plan"} << bySerial + "VQ999999,,x,\r\n"
+        << true << none << 1 << "pending pending unchanged pending not-found" << 0;
+    QTest::newRow("refused plan: nothing sent")
+        << QStringList{"apply"} << bySerial + "{s1},,\"" + QByteArray(33, 'x') + "\",\r\n"
+        << false << none << 2 << "" << -1;
+    QTest::newRow("apply: changed, unchanged") << QStringList{"apply"} << bySerial << false << none
+                                               << 0 << "changed changed unchanged changed" << 5;
+    QTest::newRow("apply: verify-failed, no-reply")
+        << QStringList{"apply"} << bySerial << false
+        << QStringList{"forget-writes", "silent", "", ""} << 1
+        << "verify-failed no-reply unchanged changed" << 4;
+    QTest::newRow("apply: ambiguous and not found among the targets")
+        << QStringList{"apply"} << bySerial << true << QStringList{"", "", "", "serial-of-1"} << 1
+        << "ambiguous changed unchanged not-found" << 1;
+    QTest::newRow("apply: another module at the row's address")
+        << QStringList{"apply"} << bySerial << false << QStringList{"", "", "", "serial-of-1"} << 1
+        << "changed changed unchanged not-found" << 3;
+    QTest::newRow("apply twice: the second writes nothing")
+        << QStringList{"apply", "apply"} << bySerial << false << none << 0
+        << "unchanged unchanged unchanged unchanged" << 0;
+    QTest::newRow("export, then apply of that file: nothing written")
+        << QStringList{"export", "apply"} << QByteArray() << false << none << 0
+        << "unchanged unchanged unchanged unchanged" << 0;
+    QTest::newRow("apply: the link lost after the first write")
+        << QStringList{"apply"} << bySerial << false << QStringList{"close-after-11", "", "", ""}
+        << 1 << "verify-failed changed unchanged changed" << 4;
+    QTest::newRow("interrupted during the first write")
+        << QStringList{"apply"} << bySerial << false << QStringList{"interrupt-on-F", "", "", ""}
+        << 130 << "interrupted not-started not-started not-started" << 1;
+}
+
+void TestFleet::runsOnAFleet()
+{
+    QFETCH(QStringList, commands);
+    QFETCH(QByteArray, planFile);
+    QFETCH(bool, withTargets);
+    QFETCH(QStringList, faults);
+    QFETCH(int, exitCode);
+    QFETCH(QString, outcomes);
+    QFETCH(int, slotWrites);
+
+    SimFleet fleet;
+    QVERIFY2(fleet.listen(QHostAddress("127.0.50.1"), 4), qPrintable(fleet.errorString()));
+    for (int i = 0; i < 4; ++i) {
+        SimModule *module = fleet.module(i);
+        const QByteArray number = QByteArray::number(i + 1);
+        planFile.replace("{a" + number + "}", fleet.address(i).toString().toLatin1());
+        planFile.replace("{s" + number + "}", module->serialNumber());
+        module->setRecording(true);
+        SimFaults fault;
+        fault.silent = faults[i] == "silent";
+        fault.forgetWrites = faults[i] == "forget-writes";
+        // S01, V01, G01..G08, then the first write.
+        fault.closeAfter = faults[i] == "close-after-11" ? 11 : 0;
+        module->setFaults(fault);
+        if (faults[i] == "serial-of-1")
+            module->setSerialNumber(fleet.module(0)->serialNumber());
+        if (faults[i] == "interrupt-on-F") {
+            connect(module, &SimModule::commandHandled, module, [](const QByteArray &name) {
+                if (name.startsWith('F')) {
+                    Interruption().signal = SIGINT;
+                    Interruption().requested = true;
+                }
+            });
+        }
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath("plan.csv");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(planFile);
+    file.close();
+
+    const QString range = QStringLiteral("127.0.50.1-4");
+    const QString journal = "sqlite:" + dir.filePath("journal.sqlite");
+    const auto frameCount = [&fleet] {
+        int frames = 0;
+        for (int i = 0; i < 4; ++i) {
+            for (const QByteArray &name : fleet.module(i)->handledCommands())
+                frames += name.startsWith('F') ? 1 : 0;
+        }
+        return frames;
+    };
+    CliRun run;
+    int journalFrames = 0;
+    for (const QString &command : commands) {
+        for (int i = 0; i < 4; ++i)
+            fleet.module(i)->clearHandledCommands();
+        QStringList arguments{command};
+        if (command != "export")
+            arguments << path;
+        if (withTargets || command == "export")
+            arguments << range;
+        arguments << "--port" << QString::number(fleet.port()) << "--journal" << journal << "--jobs"
+                  << "1";
+        if (command != "export")
+            arguments << "--json";
+        TestClock clock;
+        run = runCli(arguments, false, nullptr, nullptr, nullptr, &clock);
+        if (command == "export") {
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(run.out.toUtf8());
+            file.close();
+        }
+        if (command == commands.last())
+            journalFrames += frameCount();
+    }
+    Interruption().requested = false;
+    Interruption().signal = 0;
+
+    QVERIFY2(run.exitCode == exitCode, qPrintable(run.err));
+    QStringList got;
+    int written = 0;
+    for (const QJsonValue &module : QJsonDocument::fromJson(run.out.toUtf8()).array()) {
+        got << module["outcome"].toString();
+        written += int(module["written"].toArray().size());
+    }
+    QCOMPARE(got.join(' '), outcomes);
+    int requests = 0;
+    for (int i = 0; i < 4; ++i)
+        requests += int(fleet.module(i)->handledCommands().size());
+    // A refused plan reaches no module.
+    QCOMPARE(frameCount(), std::max(slotWrites, 0));
+    QCOMPARE(requests == 0, slotWrites < 0);
+    // The report names exactly the slots whose write went out, and so does the journal, in one
+    // record per planned module.
+    QCOMPARE(written, frameCount());
+    const CliRun history = runCli({"history", "--operation", commands.last(), "--json", "--limit",
+                                   "0", "--journal", journal});
+    QCOMPARE(history.exitCode, slotWrites < 0 ? 2 : 0);
+    const QJsonArray records = QJsonDocument::fromJson(history.out.toUtf8()).array();
+    int recorded = 0;
+    for (const QJsonValue &record : records)
+        recorded += int(record["slots_written"].toArray().size());
+    QCOMPARE(recorded, journalFrames);
+    QCOMPARE(records.size(), got.size() * commands.count(commands.last()));
 }
 
 QTEST_GUILESS_MAIN(TestFleet)
