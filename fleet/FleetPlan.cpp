@@ -154,16 +154,6 @@ ModuleDecision DecideModule(const Plan &plan, const PlanRow &row, const Operatio
         return decision;
     }
     const SlotValues current = SlotsOf(scan);
-    for (int slot = 1; plan.saved && slot <= PlanSlots::Count; ++slot) {
-        const std::optional<QByteArray> &held = row.held[slot - 1];
-        if (held != current[slot - 1]) {
-            decision.outcome = FleetOutcome::Drifted;
-            decision.note = QStringLiteral("slot %1 holds %2, the reviewed plan saw %3")
-                                .arg(slot)
-                                .arg(quoted(current[slot - 1]), quoted(held));
-            return decision;
-        }
-    }
     for (int slot = 1; slot <= PlanSlots::Count; ++slot) {
         const std::optional<QByteArray> &value = row.desired[slot - 1];
         if (!value || SlotHolds(current[slot - 1], *value))
@@ -179,7 +169,23 @@ ModuleDecision DecideModule(const Plan &plan, const PlanRow &row, const Operatio
         }
         decision.changes << SlotChange{slot, current[slot - 1], PaddedValue(*value)};
     }
-    decision.outcome = decision.changes.isEmpty() ? FleetOutcome::Unchanged : FleetOutcome::Pending;
+    if (decision.changes.isEmpty()) {
+        decision.outcome = FleetOutcome::Unchanged;
+        return decision;
+    }
+    // A reviewed plan writes only a module that still holds what the review saw.
+    for (int slot = 1; plan.saved && slot <= PlanSlots::Count; ++slot) {
+        const std::optional<QByteArray> &held = row.held[slot - 1];
+        if (held != current[slot - 1]) {
+            decision.outcome = FleetOutcome::Drifted;
+            decision.note = QStringLiteral("slot %1 holds %2, the reviewed plan saw %3")
+                                .arg(slot)
+                                .arg(quoted(current[slot - 1]), quoted(held));
+            decision.changes.clear();
+            return decision;
+        }
+    }
+    decision.outcome = FleetOutcome::Pending;
     return decision;
 }
 

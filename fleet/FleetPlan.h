@@ -78,8 +78,9 @@ struct ModuleDecision
 [[nodiscard]] SlotValues SlotsOf(const OperationResult &scan);
 
 // A module that did not answer its scan is not compared; with the serial number as the key, a
-// module that answers another one is not the row's; a saved plan wants every slot as it was
-// reviewed; then each planned slot that does not already hold its value is a change.
+// module that answers another one is not the row's; each planned slot that does not already hold
+// its value is a change; and a module with changes is written by a saved plan only while every
+// slot holds what the review saw (one that already holds the plan is unchanged).
 [[nodiscard]] ModuleDecision DecideModule(const Plan &plan, const PlanRow &row,
                                           const OperationResult &scan);
 

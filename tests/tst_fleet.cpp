@@ -203,6 +203,9 @@ void TestFleet::decides_data()
         << QByteArray("serial,slot1,held_slot1,held_slot2\r\nVQ000001,A,\"" + slotData[0] +
                       "\",other\r\n")
         << serial << slotData.mid(0, 2) << Outcome::Success << "drifted";
+    QTest::newRow("saved plan, applied since")
+        << QByteArray("serial,slot1,held_slot1\r\nVQ000001,A,\"" + slotData[0] + "\"\r\n") << serial
+        << QList<QByteArray>{"A"} << Outcome::Success << "unchanged";
     QTest::newRow("saved plan, a slot answers that did not")
         << QByteArray("serial,slot1,held_slot1\r\nVQ000001,A,\"" + slotData[0] + "\"\r\n") << serial
         << slotData.mid(0, 2) << Outcome::Success << "drifted";
