@@ -168,7 +168,8 @@ public:
 
     // Runs `procedure` on the located hosts; with `recordScans`, each scan goes to the journal
     // as the scan command's. One run per module started, in the order of the hosts.
-    QList<ModuleRun> run(const Located &located, const ModuleProcedure &procedure, bool recordScans)
+    QList<ModuleRun> run(const Located &located, const ModuleProcedure &procedure, bool recordScans,
+                         const std::function<void(const ModuleRun &)> &moduleDone = {})
     {
         QHash<QString, QString> shownAs;
         for (qsizetype i = 0; i < located.hosts.size(); ++i)
@@ -178,6 +179,7 @@ public:
         engine.jobs = CliJobsAllowed(console(), m_limits.jobs, int(located.hosts.size()));
         engine.clock = m_call.clock;
         engine.cancel = &Interruption().requested;
+        engine.moduleDone = moduleDone;
         if (isSet("trace")) {
             engine.wire = [this, shownAs](const QString &address,
                                           ModuleLink::WireDirection direction,
@@ -440,21 +442,30 @@ static Located matchSerials(const Plan &plan, const Located &targets,
 
 // Each located row's module after its run: its scan, what it needed and, for apply, what was
 // written and read back.
+// A located row's module after its run: its scan, what it needed and, for apply, what was
+// written and read back.
+static FleetModule moduleFromRun(const Plan &plan, const Located &located, const ModuleRun &run,
+                                 bool applied)
+{
+    FleetModule module;
+    module.row = located.rows[run.index];
+    module.address = located.shown[run.index];
+    module.scan = run.results.value(0);
+    module.decision = DecideModule(plan, plan.rows[module.row], *module.scan);
+    module.writes = run.writes;
+    module.writesLeft = run.writesLeft;
+    module.errors = run.laterErrors;
+    module.durationMs = run.durationMs;
+    module.outcome = applied ? AppliedOutcome(module.decision, run.writes, run.writesLeft)
+                             : module.decision.outcome;
+    return module;
+}
+
 static void takeRuns(const Plan &plan, const Located &located, const QList<ModuleRun> &runs,
                      bool applied, QList<FleetModule> &modules)
 {
-    for (const ModuleRun &run : runs) {
-        FleetModule &module = modules[located.rows[run.index]];
-        module.address = located.shown[run.index];
-        module.scan = run.results.value(0);
-        module.decision = DecideModule(plan, plan.rows[module.row], *module.scan);
-        module.writes = run.writes;
-        module.writesLeft = run.writesLeft;
-        module.errors = run.laterErrors;
-        module.durationMs = run.durationMs;
-        module.outcome = applied ? AppliedOutcome(module.decision, run.writes, run.writesLeft)
-                                 : module.decision.outcome;
-    }
+    for (const ModuleRun &run : runs)
+        modules[located.rows[run.index]] = moduleFromRun(plan, located, run, applied);
     for (qsizetype h = 0; h < located.hosts.size(); ++h) {
         // Modules the interruption left out keep their address.
         FleetModule &module = modules[located.rows[h]];
@@ -506,6 +517,8 @@ static int runPlanOrApply(const CliCall &call, FleetCommand command)
     for (qsizetype r = 0; r < plan.rows.size(); ++r)
         modules[r].row = int(r);
     int unplanned = 0;
+    // The rows recorded while the modules ran.
+    QList<bool> recorded(plan.rows.size(), false);
     Located located = *given;
     const bool byTargets = !located.rows.isEmpty() && located.rows.first() < 0;
     const bool apply = command == FleetCommand::Apply;
@@ -542,16 +555,29 @@ static int runPlanOrApply(const CliCall &call, FleetCommand command)
                                : WritesFor(DecideModule(plan, plan.rows[row], scan));
             };
         }
-        takeRuns(plan, located, run.run(located, procedure, false), apply, modules);
+        // Each module is recorded as it is done, while the others still run.
+        std::function<void(const ModuleRun &)> record;
+        if (Journal *journal = run.journal()) {
+            record = [&plan, &located, apply, journal](const ModuleRun &done) {
+                journal->record(FleetRecord(moduleFromRun(plan, located, done, apply), plan, apply,
+                                            QString::fromLatin1(JournalWords::SourceCli)));
+            };
+        }
+        const QList<ModuleRun> runs = run.run(located, procedure, false, record);
+        takeRuns(plan, located, runs, apply, modules);
+        for (const ModuleRun &done : runs)
+            recorded[located.rows[done.index]] = bool(record);
     } else {
         takeRuns(plan, located, {}, apply, modules);
     }
     const qint64 wallMs = run.elapsed();
     // Each planned module's plan or apply is one record, also when it was not found or started.
     if (Journal *journal = run.journal()) {
-        for (const FleetModule &module : modules)
-            journal->record(
-                FleetRecord(module, plan, apply, QString::fromLatin1(JournalWords::SourceCli)));
+        for (const FleetModule &module : modules) {
+            if (!recorded[module.row])
+                journal->record(
+                    FleetRecord(module, plan, apply, QString::fromLatin1(JournalWords::SourceCli)));
+        }
     }
 
     if (run.isSet("json"))

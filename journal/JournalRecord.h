@@ -46,9 +46,9 @@ struct JournalRecord
     QByteArray loop;
     QStringList errors;
     qint64 durationMs = 0;
-    // Plan and apply: the slots after (as the plan would leave them, or as read back after the
-    // writes) and the numbers of the slots written (none for a plan); no value for the other
-    // operations.
+    // Plan and apply: the slots after, in slot order (as the plan would leave them, or as read
+    // back after the writes: a slot written that did not read back is left out) and the numbers
+    // of the slots written (none for a plan); no value for the other operations.
     QList<JournalSlot> slotsAfter;
     std::optional<QList<int>> slotsWritten;
 

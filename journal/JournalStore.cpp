@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMap>
 
 #include <map>
 
@@ -147,6 +148,39 @@ static QString writtenText(const QList<int> &slotNumbers)
     return text;
 }
 
+// A plan's or apply's slots after as kept: those that differ from the slots before, and every
+// slot written (its read back; none when it did not read back). Most applies change nothing,
+// and their records then cost no more than a scan's.
+static QList<JournalSlot> changedSlots(const JournalRecord &r)
+{
+    QList<JournalSlot> changed;
+    if (!r.slotsWritten)
+        return changed;
+    for (const JournalSlot &after : r.slotsAfter) {
+        if (r.slotsWritten->contains(after.slot) || !r.slotsRead.contains(after))
+            changed << after;
+    }
+    return changed;
+}
+
+// The slots after from those kept: the slots before, each slot kept instead, and a slot written
+// that did not read back left out.
+static QList<JournalSlot> slotsAfter(const QList<JournalSlot> &before,
+                                     const QList<JournalSlot> &changed, const QList<int> &written)
+{
+    QMap<int, QByteArray> after;
+    for (const JournalSlot &slot : before) {
+        if (!written.contains(slot.slot))
+            after.insert(slot.slot, slot.data);
+    }
+    for (const JournalSlot &slot : changed)
+        after.insert(slot.slot, slot.data);
+    QList<JournalSlot> slotList;
+    for (auto it = after.cbegin(); it != after.cend(); ++it)
+        slotList << JournalSlot{it.key(), it.value()};
+    return slotList;
+}
+
 static QString idText(const QUuid &id)
 {
     return id.toString(QUuid::WithoutBraces);
@@ -202,10 +236,11 @@ bool JournalStore::write(const QList<JournalRecord> &records, qint64 *added)
         if (m_link->rowsAffected() == 0)
             continue;
         ++inserted;
+        const QList<JournalSlot> changed = changedSlots(r);
         const std::pair<const char *, const QList<JournalSlot> *> tables[] = {
-            {"journal_slot", &r.slotsRead}, {"journal_slot_after", &r.slotsAfter}};
+            {"journal_slot", &r.slotsRead}, {"journal_slot_after", &changed}};
         for (const auto &[table, slotList] : tables) {
-            if (slotList->isEmpty() || (!fleetSlots && slotList == &r.slotsAfter))
+            if (slotList->isEmpty() || (!fleetSlots && slotList == &changed))
                 continue;
             QString &slotInsert = slotInserts[{QString::fromLatin1(table), slotList->size()}];
             if (slotInsert.isEmpty()) {
@@ -352,6 +387,10 @@ std::optional<QList<JournalRecord>> JournalStore::read(const JournalFilter &filt
                     << JournalSlot{row[1].toInt(), bytesOf(row[2])};
             }
         }
+    }
+    for (JournalRecord &r : records) {
+        if (r.slotsWritten)
+            r.slotsAfter = slotsAfter(r.slotsRead, r.slotsAfter, *r.slotsWritten);
     }
     return records;
 }
