@@ -513,6 +513,20 @@ void TestJournal::roles()
         runCli({"history", "--json", "--journal", m_postgres->url(database, "jsupervisor")});
     QCOMPARE(supervisor.exitCode, 0);
     QCOMPARE(QJsonDocument::fromJson(supervisor.out.toUtf8()).array().size(), 3);
+
+    // A supervisor's plan is printed although it cannot be recorded, and says so.
+    SimFleet fleet;
+    QVERIFY2(fleet.listen(QHostAddress(QStringLiteral("127.0.18.1")), 1),
+             qPrintable(fleet.errorString()));
+    QFile plan(m_dir.filePath(QStringLiteral("plan.csv")));
+    QVERIFY(plan.open(QIODevice::WriteOnly) && plan.write("address,slot1\r\n127.0.18.1,X\r\n") > 0);
+    plan.close();
+    const CliRun planned = runCli({"plan", plan.fileName(), "--port", QString::number(fleet.port()),
+                                   "--journal", m_postgres->url(database, "jsupervisor")});
+    QCOMPARE(planned.exitCode, 3);
+    QVERIFY2(planned.out.contains("1 to change (1 slot)"), qPrintable(planned.out));
+    QVERIFY2(planned.err.contains("cannot be written") && planned.err.contains("records wait in"),
+             qPrintable(planned.err));
 }
 
 void TestJournal::reading_data()
