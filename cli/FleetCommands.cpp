@@ -55,8 +55,9 @@ static const char kPlanFileHelp[] =
     "and a module whose slot holds something else ends drifted.\n"
     "\n"
     "The whole file is checked before anything is sent: an unknown column, a duplicate key, a\n"
-    "bad value, a bad CSV quote, an empty file or one over 16 MiB is a usage error that names\n"
-    "the line and column, and nothing is sent to any module.\n";
+    "bad value, a bad CSV quote, an empty file, one over 16 MiB or 65536 rows, or two rows\n"
+    "that reach one module is a usage error that names the line and column, and nothing is\n"
+    "sent to any module.\n";
 
 static const char kPlanDescription[] =
     "velqa-cli plan: finds the plan's modules, reads their slots and shows what apply would\n"
@@ -69,6 +70,9 @@ static const char kPlanDescription[] =
     "Outcomes: pending (slots to write), unchanged, not-found (no module answered with the\n"
     "row's serial number), ambiguous (more than one did), drifted, no-reply, not-connected,\n"
     "error (the link failed), not-started (interrupted).\n"
+    "\n"
+    "Journal: each planned module's plan is one record (operation plan) with the slots\n"
+    "before and as the plan would leave them; --no-journal records nothing.\n"
     "\n"
     "Exit codes, the first that applies of: 2 usage error or a bad plan; 1 a planned module\n"
     "could not be read or was not found; 3 changes pending; 0 nothing to change. 130 or 143:\n"
@@ -89,6 +93,9 @@ static const char kApplyDescription[] =
     "SIGINT or SIGTERM: no new module and no new slot write starts; a write already sent is\n"
     "read back and reported. Modules not started end not-started, a module stopped between\n"
     "its writes interrupted; written (--json) names the slots whose write was sent.\n"
+    "\n"
+    "Journal: each planned module's apply is one record (operation apply) with the slots\n"
+    "before and after and the slots written; --no-journal records nothing.\n"
     "\n"
     "Exit codes: 0 every planned module ended changed or unchanged; 1 otherwise; 2 usage\n"
     "error or a bad plan (nothing was sent); 130 or 143 interrupted by SIGINT or SIGTERM.";

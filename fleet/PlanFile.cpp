@@ -233,6 +233,9 @@ PlanReading ReadPlan(const QByteArray &data)
         plan.saved = plan.saved || column.contains(heldColumn(slot));
     if (table.rows.isEmpty())
         return refused(0, QString(), QStringLiteral("no module rows below the header"));
+    if (table.rows.size() > MaxPlanRows)
+        return refused(table.lines[MaxPlanRows], QString(),
+                       QStringLiteral("more than %1 module rows").arg(MaxPlanRows));
 
     QHash<QByteArray, int> serials;
     QHash<QString, int> addresses;

@@ -30,6 +30,8 @@ inline constexpr int Width = 32;
 
 // A plan file larger than this is refused before it is read.
 inline constexpr qint64 MaxPlanFileBytes = 16 * 1024 * 1024;
+// At most this many modules in a plan, as the command line takes at most this many targets.
+inline constexpr int MaxPlanRows = 65536;
 
 // Slot n at index n - 1; no value where the plan says nothing (or the module sent nothing).
 using SlotValues = std::array<std::optional<QByteArray>, PlanSlots::Count>;

@@ -79,6 +79,10 @@ void TestFleet::readsPlans_data()
     QTest::newRow("header only") << QByteArray("serial,slot1\r\n") << "0 : no module rows";
     QTest::newRow("unknown column")
         << QByteArray("serial,slot9\r\nVQ1,\r\n") << "1 slot9: an unknown column";
+    QByteArray many = "serial\n";
+    for (int row = 0; row <= MaxPlanRows; ++row)
+        many += QByteArray::number(row) + '\n';
+    QTest::newRow("too many rows") << many << "65538 : more than 65536 module rows";
     QTest::newRow("column named twice")
         << QByteArray("serial,slot1,slot1\r\nVQ1,,\r\n") << "1 slot1: a column named twice";
     QTest::newRow("no key") << QByteArray("slot1,version\r\nA,B\r\n") << "1 : no key column";
@@ -313,6 +317,9 @@ void TestFleet::runsOnAFleet_data()
     QTest::newRow("plan: a module not found wins over pending")
         << QStringList{"plan"} << bySerial + "VQ999999,,x,\r\n"
         << true << none << 1 << "pending pending unchanged pending not-found" << 0;
+    QTest::newRow("refused plan: two rows reach one module")
+        << QStringList{"plan"} << QByteArray("address,slot1\r\n{a1},x\r\n::ffff:{a1},y\r\n")
+        << false << none << 2 << "" << -1;
     QTest::newRow("refused plan: nothing sent")
         << QStringList{"apply"} << bySerial + "{s1},,\"" + QByteArray(33, 'x') + "\",\r\n"
         << false << none << 2 << "" << -1;
