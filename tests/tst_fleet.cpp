@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -401,6 +402,11 @@ void TestFleet::runsOnAFleet()
         }
         return frames;
     };
+    // An interruption ends with the row, whatever its outcome.
+    const auto uninterrupted = qScopeGuard([] {
+        Interruption().requested = false;
+        Interruption().signal = 0;
+    });
     CliRun run;
     int journalFrames = 0;
     for (const QString &command : commands) {
@@ -425,9 +431,6 @@ void TestFleet::runsOnAFleet()
         if (command == commands.last())
             journalFrames += frameCount();
     }
-    Interruption().requested = false;
-    Interruption().signal = 0;
-
     QVERIFY2(run.exitCode == exitCode, qPrintable(run.err));
     QStringList got;
     int written = 0;
