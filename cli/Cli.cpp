@@ -8,6 +8,7 @@
 #include "ModuleRunner.h"
 #include "OperationRecord.h"
 #include "Report.h"
+#include "ReportCommand.h"
 #include "Targets.h"
 
 #include <QCommandLineParser>
@@ -157,6 +158,8 @@ static std::unique_ptr<Journal> openJournal(Console &console, const QString &giv
 int RunCli(const QStringList &arguments, Console &console, HostResolver *resolver)
 {
     if (const std::optional<int> code = RunJournalCommand(arguments, console))
+        return *code;
+    if (const std::optional<int> code = RunReportCommand(arguments, console))
         return *code;
 
     QCommandLineParser parser;

@@ -1,0 +1,224 @@
+#include "ReportCommand.h"
+
+#include "Cli.h"
+#include "Console.h"
+#include "Journal.h"
+#include "JournalHistory.h"
+#include "Language.h"
+#include "ReportReader.h"
+#include "ReportRender.h"
+
+#include <QCommandLineParser>
+#include <QSaveFile>
+
+static const char kReportDescription[] =
+    "velqa-cli report: the journal's records of a period as one self-contained HTML page\n"
+    "with charts and tables (--html FILE: no script, nothing fetched, prints well), and/or\n"
+    "the same figures as JSON on standard output (--json).\n"
+    "\n"
+    "Period: --since and --until take a date, or a date and time such as 2024-05-01T08:30,\n"
+    "with Z or +02:00 for a zone, otherwise the station's local time. --until is not\n"
+    "included; a date alone as --until takes that whole day. Without them: the last 30\n"
+    "days, today included. Days are the station's local days.\n"
+    "Success share: the outcome success, and changed and unchanged of provisioning. Records\n"
+    "without a serial number count as \"unknown module\". Durations: nearest-rank median and\n"
+    "95th percentile. Captions are in the station's language (LanguageFlag) unless\n"
+    "--language says English, ChineseGB or ChineseBIG5; module bytes are shown escaped.\n"
+    "\n"
+    "JSON: since, until (UTC), time_zone, station, serial (the filters; null: all), made,\n"
+    "records, successes, success_share (0 to 1), modules_seen, records_without_serial,\n"
+    "outcomes (the outcome words met), by_source, by_station, by_operation (each: source,\n"
+    "station or operation, records, successes, failures, success_share, failure_share),\n"
+    "per_day (day, records, outcomes: word and count), firmware_versions (version, modules:\n"
+    "each module's latest record; a null version: that record had none), most_failures\n"
+    "(serial, null for the unknown module; last_address, failures, last_failure_status,\n"
+    "last_failure_time), durations (operation, records, median_ms, p95_ms); with --stale:\n"
+    "stale (days, before, modules, list: serial, last_seen, last_address, version).\n"
+    "\n"
+    "The journal is the first of: --journal URL, VELQA_JOURNAL, the station's JournalUrl\n"
+    "setting, the SQLite file in the user's data folder. It is only read.\n"
+    "\n"
+    "Exit codes: 0 done; 1 the journal cannot be read; 2 usage error, or the page cannot be\n"
+    "written.";
+
+static int usageError(Console &console, const QString &message)
+{
+    console.writeErr(QStringLiteral("velqa-cli: %1\nTry 'velqa-cli report --help'.\n")
+                         .arg(EscapeControls(message)));
+    return int(CliExit::UsageError);
+}
+
+std::optional<QString> ReportPeriod(const QString &since, const QString &until, ReportQuery &query)
+{
+    if (until.isEmpty()) {
+        query.until = QDateTime::currentDateTimeUtc();
+    } else {
+        const std::optional<QDateTime> end = ParseSince(until);
+        if (!end)
+            return QStringLiteral("--until wants a date or a date and time such as "
+                                  "2024-05-31T18:00, not \"%1\"")
+                .arg(until.left(40));
+        const bool wholeDay = QDate::fromString(until.trimmed(), Qt::ISODate).isValid();
+        query.until = wholeDay ? QDate::fromString(until.trimmed(), Qt::ISODate)
+                                     .addDays(1)
+                                     .startOfDay(query.zone)
+                                     .toUTC()
+                               : *end;
+    }
+    if (since.isEmpty()) {
+        SetDefaultPeriod(query, query.until);
+    } else {
+        const std::optional<QDateTime> start = ParseSince(since);
+        if (!start)
+            return QStringLiteral("--since wants a date or a date and time such as "
+                                  "2024-05-01T08:30, not \"%1\"")
+                .arg(since.left(40));
+        query.since = *start;
+    }
+    if (query.since >= query.until)
+        return QStringLiteral("the period ends before it begins");
+    return std::nullopt;
+}
+
+static std::optional<int> languageIndex(const QString &text)
+{
+    const QString name = text.trimmed().toLower();
+    if (name == QLatin1String("english") || name == QLatin1String("en"))
+        return 0;
+    if (name == QLatin1String("chinesegb") || name == QLatin1String("zh-cn"))
+        return 1;
+    if (name == QLatin1String("chinesebig5") || name == QLatin1String("zh-tw"))
+        return 2;
+    return std::nullopt;
+}
+
+int RunReport(const ReportCommandOptions &options, Console &console)
+{
+    if (options.htmlPath.isEmpty() && !options.json)
+        return usageError(console, QStringLiteral("report wants --html FILE, --json or both"));
+    ReportQuery query;
+    if (const std::optional<QString> error = ReportPeriod(options.since, options.until, query))
+        return usageError(console, *error);
+    query.station = options.station;
+    if (!options.serial.isEmpty()) {
+        for (const QChar c : options.serial) {
+            if (c.unicode() > 0xff)
+                return usageError(console,
+                                  QStringLiteral("--serial: a module sends no \"%1\"").arg(c));
+        }
+        query.serial = options.serial.toLatin1();
+    }
+    if (!options.stale.isEmpty()) {
+        bool ok = false;
+        query.staleDays = options.stale.toInt(&ok);
+        if (!ok || query.staleDays < 0 || query.staleDays > 36500)
+            return usageError(console, QStringLiteral("--stale wants a number of days from 0 to "
+                                                      "36500, not \"%1\"")
+                                           .arg(options.stale.left(40)));
+    }
+    int language = 0;
+    if (options.language.isEmpty()) {
+        LoadLanguage();
+        language = LanguageIndex();
+    } else if (const std::optional<int> index = languageIndex(options.language)) {
+        language = *index;
+    } else {
+        return usageError(console, QStringLiteral("--language wants English, ChineseGB or "
+                                                  "ChineseBIG5, not \"%1\"")
+                                       .arg(options.language.left(40)));
+    }
+    // Opened before the journal is read, so an unwritable page costs no queries.
+    std::optional<QSaveFile> page;
+    if (!options.htmlPath.isEmpty()) {
+        page.emplace(options.htmlPath);
+        if (!page->open(QIODevice::WriteOnly))
+            return usageError(console, QStringLiteral("cannot write \"%1\": %2")
+                                           .arg(options.htmlPath, page->errorString()));
+    }
+
+    QString error;
+    const std::optional<ReportData> report =
+        ReadReport(ChooseJournal(options.journalUrl).url, query, &error);
+    if (!report) {
+        console.writeErr(QStringLiteral("velqa-cli: %1\n").arg(EscapeControls(error)));
+        return 1;
+    }
+    if (page) {
+        const QByteArray html = RenderReportHtml(*report, language);
+        if (page->write(html) != html.size() || !page->commit()) {
+            console.writeErr(QStringLiteral("velqa-cli: cannot write \"%1\": %2\n")
+                                 .arg(EscapeControls(options.htmlPath), page->errorString()));
+            return int(CliExit::UsageError);
+        }
+    }
+    if (options.json) {
+        console.writeOut(QString::fromUtf8(RenderReportJson(*report)));
+        console.flush();
+        if (!console.outFailure().isEmpty()) {
+            console.writeErr(QStringLiteral("velqa-cli: cannot write the report to standard "
+                                            "output: %1\n")
+                                 .arg(console.outFailure()));
+            return int(CliExit::UsageError);
+        }
+    }
+    return 0;
+}
+
+std::optional<int> RunReportCommand(const QStringList &arguments, Console &console)
+{
+    if (arguments.value(1) != QLatin1String("report"))
+        return std::nullopt;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(kReportDescription));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption journal(QStringLiteral("journal"),
+                                     QStringLiteral("The journal to read."), QStringLiteral("URL"));
+    const QCommandLineOption since(QStringLiteral("since"),
+                                   QStringLiteral("Records from this time on."),
+                                   QStringLiteral("TIME"));
+    const QCommandLineOption until(QStringLiteral("until"),
+                                   QStringLiteral("Records before this time (a date: that day "
+                                                  "included)."),
+                                   QStringLiteral("TIME"));
+    const QCommandLineOption station(QStringLiteral("station"),
+                                     QStringLiteral("Only this station (its host name)."),
+                                     QStringLiteral("STATION"));
+    const QCommandLineOption serial(QStringLiteral("serial"),
+                                    QStringLiteral("Only this module's serial number."),
+                                    QStringLiteral("SERIAL"));
+    const QCommandLineOption stale(QStringLiteral("stale"),
+                                   QStringLiteral("Also list the modules not seen for DAYS days "
+                                                  "before the end of the period."),
+                                   QStringLiteral("DAYS"));
+    const QCommandLineOption language(
+        QStringLiteral("language"),
+        QStringLiteral("Captions in English, ChineseGB or ChineseBIG5 (default: the station's)."),
+        QStringLiteral("LANGUAGE"));
+    const QCommandLineOption html(QStringLiteral("html"), QStringLiteral("Write the page to FILE."),
+                                  QStringLiteral("FILE"));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("Print the figures as JSON."));
+    parser.addOptions({help, journal, since, until, station, serial, stale, language, html, json});
+    parser.addPositionalArgument(QStringLiteral("report"), QStringLiteral("The command."));
+    if (!parser.parse(arguments))
+        return usageError(console, parser.errorText());
+    if (parser.isSet(help)) {
+        console.writeOut(parser.helpText());
+        return int(CliExit::AllSucceeded);
+    }
+    if (parser.positionalArguments().size() > 1)
+        return usageError(console, QStringLiteral("report takes no targets"));
+    ReportCommandOptions options;
+    options.journalUrl = parser.value(journal);
+    options.since = parser.value(since);
+    options.until = parser.value(until);
+    options.station = parser.value(station);
+    options.serial = parser.value(serial);
+    options.stale = parser.value(stale);
+    options.language = parser.value(language);
+    options.htmlPath = parser.value(html);
+    options.json = parser.isSet(json);
+    return RunReport(options, console);
+}
