@@ -2,6 +2,7 @@
 
 #include "BevelPanel.h"
 #include "ErrorBox.h"
+#include "HistoryWindow.h"
 #include "InputBlocker.h"
 #include "Language.h"
 #include "MessageCatalogue.h"
@@ -51,6 +52,7 @@ TfrmMain::TfrmMain(QWidget *parent)
     m_ops.setFinished([this](const OperationResult &result) { emit operationFinished(result); });
     FormCreate();
     openJournal();
+    new HistoryHook(this);
 }
 
 TfrmMain::~TfrmMain() = default;
