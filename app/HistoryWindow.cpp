@@ -76,6 +76,8 @@ HistoryWindow::HistoryWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     resize(1040, 760);
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("lblHistoryStatus"));
+    // Messages quote a journal's address and a server's words: never markup.
+    m_status->setTextFormat(Qt::PlainText);
     m_status->setWordWrap(true);
     m_status->setMargin(12);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);

@@ -1,4 +1,5 @@
 #include "ErrorBox.h"
+#include "Escape.h"
 #include "MainWindow.h"
 #include "MessageCatalogue.h"
 #include "WebPane.h"
@@ -34,20 +35,10 @@ const char *const kQtValueOptions[] = {
     "session",      "qmljsdebugger"};
 const char *const kQtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
 
-// Command-line text goes to a terminal: control bytes are shown as \xHH, never sent as they are.
+// Command-line text goes to a terminal escaped and cut, never as it is.
 std::string printable(const char *text)
 {
-    std::string out;
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; ++p) {
-        if (*p < 0x20 || *p == 0x7F) {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", unsigned(*p));
-            out += escaped;
-        } else {
-            out += char(*p);
-        }
-    }
-    return out;
+    return TerminalText(QString::fromLocal8Bit(text), 256).toLocal8Bit().toStdString();
 }
 
 bool listed(const char *name, const char *const *begin, const char *const *end)

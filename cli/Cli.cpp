@@ -1,14 +1,15 @@
 #include "Cli.h"
 
 #include "Console.h"
+#include "Escape.h"
 #include "HostResolver.h"
 #include "Journal.h"
 #include "JournalCommands.h"
+#include "ReportCommand.h"
 #include "ModuleJob.h"
 #include "ModuleRunner.h"
 #include "OperationRecord.h"
 #include "Report.h"
-#include "ReportCommand.h"
 #include "Targets.h"
 
 #include <QCommandLineParser>
@@ -16,26 +17,38 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
+#include <QSet>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
+#include <vector>
 
 static const char kDescription[] =
     "Runs the module operations of the VELQA Module Config tool without its window, on one or\n"
-    "many modules at once, each module in its own thread with its own link.\n"
+    "many modules at once, each module in its own thread with its own link, and reads the\n"
+    "journal of operations.\n"
     "\n"
     "Commands:\n"
-    "  scan           connect, read serial number (S01), version (V01) and slots G01..G08;\n"
-    "                 status \"Ok.\" or \"Error!\" (the window's scan without the web page)\n"
-    "  set-test-data  scan, then write the test pattern into slot 1 (\"Set Data Ok\")\n"
-    "  clear          scan, then fill slots 1..8 with asterisks (\"Set Data Ok\")\n"
-    "  reader-test    scan, then ask the card reader for the card number (\"Reader Card Ok\")\n"
-    "  loop-test      scan, then send the loop message (\"Loop Test Ok\")\n"
-    "  discover       list the addresses that answer \"S01\" and \"V01\", with serial numbers\n"
-    "                 and versions\n"
-    "  history        the journal's records, newest first (velqa-cli history --help)\n"
-    "  sync           send the records that wait for an absent PostgreSQL journal\n"
-    "velqa-cli --version prints the program's version.\n"
+    "%1"
+    "\n"
+    "'velqa-cli COMMAND --help' shows a command's options and arguments.\n"
+    "\n"
+    "Journal: every scan and operation is recorded, as the window records its own (velqa-cli\n"
+    "history shows them): in --journal URL, else VELQA_JOURNAL, else the station's JournalUrl\n"
+    "setting, else the SQLite file in the user's data folder. --no-journal or\n"
+    "VELQA_JOURNAL=off records nothing. A journal that cannot be used is named in one line on\n"
+    "standard error and changes no exit code. Discover records nothing.\n"
+    "\n"
+    "Exit codes (history, sync and report: see their own --help):\n"
+    "  0  every module succeeded (discover: at least one module found)\n"
+    "  1  some module failed (discover: none found)\n"
+    "  2  usage error: unknown command or option, bad target or range, bad number,\n"
+    "     too many targets; or a report that could not be written (standard output,\n"
+    "     --junit file, --trace)";
+
+// What the module commands share, below each one's first line in its --help.
+static const char kModuleDescription[] =
     "Every command but scan and discover scans first, as a technician does in the window, and\n"
     "reports the outcome of its own operation; the slots shown are those the scan read.\n"
     "\n"
@@ -56,27 +69,26 @@ static const char kDescription[] =
     "and cut long fields with \"\u2026\"; JSON keeps every character, a field cut at 4096\n"
     "characters with its full length under \"truncated\".\n"
     "\n"
-    "Journal: every scan and operation is recorded, as the window records its own (velqa-cli\n"
-    "history shows them): in --journal URL, else VELQA_JOURNAL, else the station's JournalUrl\n"
-    "setting, else the SQLite file in the user's data folder. --no-journal or\n"
-    "VELQA_JOURNAL=off records nothing. A journal that cannot be used is named in one line on\n"
-    "standard error and changes no exit code. Discover records nothing.\n"
+    "Journal: the command's scan and operation are recorded in --journal URL, else\n"
+    "VELQA_JOURNAL, else the station's JournalUrl setting, else the SQLite file in the user's\n"
+    "data folder; --no-journal records nothing. Discover records nothing.\n"
     "\n"
     "Exit codes:\n"
     "  0  every module succeeded (discover: at least one module found)\n"
     "  1  some module failed (discover: none found)\n"
-    "  2  usage error: unknown command or option, bad target or range, bad number,\n"
-    "     too many targets; or a report that could not be written (standard output,\n"
-    "     --junit file, --trace)";
+    "  2  usage error: bad option, target, range or number, too many targets; or a report\n"
+    "     that could not be written (standard output, --junit file, --trace)";
 
-static QString quoted(const QString &text)
+QString CliQuoted(QStringView text)
 {
-    return QLatin1Char('"') + EscapedText(text, 64) + QLatin1Char('"');
+    return QLatin1Char('"') + TerminalText(text, 64) + QLatin1Char('"');
 }
 
-static int usageError(Console &console, const QString &message)
+int CliUsageError(Console &console, const QString &message, const QString &command)
 {
-    console.writeErr(QStringLiteral("velqa-cli: %1\nTry 'velqa-cli --help'.\n").arg(message));
+    const QString help =
+        command.isEmpty() ? QStringLiteral("velqa-cli --help") : "velqa-cli " + command + " --help";
+    console.writeErr(QStringLiteral("velqa-cli: %1\nTry '%2'.\n").arg(message, help));
     return int(CliExit::UsageError);
 }
 
@@ -94,23 +106,24 @@ static void noteMergedTargets(Console &console, const QList<TargetModule> &modul
         }
         ++notes;
         if (module.texts.size() == 1) {
-            console.writeErr(QStringLiteral("velqa-cli: %1 given %2 times, run once\n")
-                                 .arg(quoted(module.texts.first()), QString::number(module.given)));
+            console.writeErr(
+                QStringLiteral("velqa-cli: %1 given %2 times, run once\n")
+                    .arg(CliQuoted(module.texts.first()), QString::number(module.given)));
             continue;
         }
         QStringList texts;
         for (const QString &text : module.texts.mid(0, 4))
-            texts << quoted(text);
+            texts << CliQuoted(text);
         if (module.texts.size() > 4)
             texts << QStringLiteral("%1 more").arg(module.texts.size() - 4);
         console.writeErr(QStringLiteral("velqa-cli: %1 reach one module (%2), run once as %3\n")
-                             .arg(texts.join(QStringLiteral(", ")), EscapedText(module.host, 64),
-                                  quoted(module.texts.first())));
+                             .arg(texts.join(QStringLiteral(", ")), TerminalText(module.host, 64),
+                                  CliQuoted(module.texts.first())));
     }
     if (more > 0)
         console.writeErr(
-            QStringLiteral("velqa-cli: %1 more modules named more than once, each run once\n")
-                .arg(more));
+            QStringLiteral("velqa-cli: %1 named more than once, each run once\n")
+                .arg(Counted(more, QStringLiteral("more module"), QStringLiteral("more modules"))));
 }
 
 // The threads that `wanted` modules at once would take, as far as the open files allow; a
@@ -124,11 +137,13 @@ static int jobsAllowed(Console &console, int wanted)
         console.writeErr(QStringLiteral("velqa-cli: the limit on open files leaves room for no "
                                         "module thread: running one module at a time\n"));
     } else {
-        console.writeErr(QStringLiteral("velqa-cli: running %1 modules at once, not %2: %3\n")
-                             .arg(QString::number(allowed), QString::number(wanted),
-                                  allowed == MaxJobs
-                                      ? QStringLiteral("the most --jobs allows")
-                                      : QStringLiteral("the limit on open files allows no more")));
+        console.writeErr(
+            QStringLiteral("velqa-cli: running %1 at once, not %2: %3\n")
+                .arg(Counted(allowed, QStringLiteral("module"), QStringLiteral("modules")),
+                     QString::number(wanted),
+                     allowed == MaxJobs
+                         ? QStringLiteral("the most --jobs allows")
+                         : QStringLiteral("the limit on open files allows no more")));
     }
     return allowed;
 }
@@ -146,7 +161,7 @@ static std::unique_ptr<Journal> openJournal(Console &console, const QString &giv
         journal.get(), &Journal::problem, journal.get(),
         [&console](const QString &message) {
             console.writeErr(QStringLiteral("velqa-cli: %1\n")
-                                 .arg(EscapedText(message.simplified(), MaxJournalNote)));
+                                 .arg(TerminalText(message.simplified(), MaxJournalNote)));
         },
         Qt::DirectConnection);
     JournalOptions options;
@@ -155,98 +170,70 @@ static std::unique_ptr<Journal> openJournal(Console &console, const QString &giv
     return journal;
 }
 
-int RunCli(const QStringList &arguments, Console &console, HostResolver *resolver)
+// The options every module command takes.
+static QList<QCommandLineOption> moduleOptions()
 {
-    if (const std::optional<int> code = RunJournalCommand(arguments, console))
-        return *code;
-    if (const std::optional<int> code = RunReportCommand(arguments, console))
-        return *code;
+    return {
+        {QStringLiteral("file"), QStringLiteral("Read targets from FILE; may be repeated."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("jobs"),
+         QStringLiteral("Run at most N modules at once (default %1; at most %2, and fewer when "
+                        "the limit on open files allows fewer).")
+             .arg(DefaultJobs)
+             .arg(MaxJobs),
+         QStringLiteral("N"), QString::number(DefaultJobs)},
+        {QStringLiteral("json"), QStringLiteral("Print JSON instead of the table.")},
+        {QStringLiteral("junit"), QStringLiteral("Also write a JUnit XML report to FILE."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("trace"),
+         QStringLiteral("Print every exchange on standard error: milliseconds since start, "
+                        "address, direction, hex and text.")},
+        {QStringLiteral("slots"), QStringLiteral("Show the slot lines under each row.")},
+        {QStringLiteral("port"),
+         QStringLiteral("Module port (default 5003, the module's own; other ports are for "
+                        "simulated modules)."),
+         QStringLiteral("PORT"), QString::number(ModuleLink::ModulePort)},
+        {QStringLiteral("no-progress"), QStringLiteral("Draw no progress bar.")},
+        {QStringLiteral("journal"),
+         QStringLiteral("Keep the journal in URL: sqlite:PATH or postgresql://user@host:port/db "
+                        "(off: none)."),
+         QStringLiteral("URL")},
+        {QStringLiteral("no-journal"), QStringLiteral("Record nothing in the journal.")},
+    };
+}
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromUtf8(kDescription));
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
-                                        QStringLiteral("Show this help and exit."));
-    const QCommandLineOption fileOption(QStringLiteral("file"),
-                                        QStringLiteral("Read targets from FILE; may be repeated."),
-                                        QStringLiteral("FILE"));
-    const QCommandLineOption jobsOption(
-        QStringLiteral("jobs"),
-        QStringLiteral("Run at most N modules at once (default %1; at most %2, and fewer when "
-                       "the limit on open files allows fewer).")
-            .arg(DefaultJobs)
-            .arg(MaxJobs),
-        QStringLiteral("N"), QString::number(DefaultJobs));
-    const QCommandLineOption jsonOption(QStringLiteral("json"),
-                                        QStringLiteral("Print JSON instead of the table."));
-    const QCommandLineOption junitOption(QStringLiteral("junit"),
-                                         QStringLiteral("Also write a JUnit XML report to FILE."),
-                                         QStringLiteral("FILE"));
-    const QCommandLineOption traceOption(
-        QStringLiteral("trace"),
-        QStringLiteral("Print every exchange on standard error: milliseconds since start, "
-                       "address, direction, hex and text."));
-    const QCommandLineOption slotsOption(QStringLiteral("slots"),
-                                         QStringLiteral("Show the slot lines under each row."));
-    const QCommandLineOption portOption(
-        QStringLiteral("port"),
-        QStringLiteral("Module port (default 5003, the module's own; other ports are for "
-                       "simulated modules)."),
-        QStringLiteral("PORT"), QString::number(ModuleLink::ModulePort));
-    const QCommandLineOption noProgressOption(QStringLiteral("no-progress"),
-                                              QStringLiteral("Draw no progress bar."));
-    const QCommandLineOption journalOption(
-        QStringLiteral("journal"),
-        QStringLiteral("Keep the journal in URL: sqlite:PATH or postgresql://user@host:port/db "
-                       "(off: none)."),
-        QStringLiteral("URL"));
-    const QCommandLineOption noJournalOption(QStringLiteral("no-journal"),
-                                             QStringLiteral("Record nothing in the journal."));
-    parser.addOptions({helpOption, fileOption, jobsOption, jsonOption, junitOption, traceOption,
-                       slotsOption, portOption, noProgressOption, journalOption, noJournalOption});
-    parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("scan, set-test-data, clear, reader-test, "
-                                                "loop-test or discover."));
-    parser.addPositionalArgument(QStringLiteral("targets"),
-                                 QStringLiteral("Addresses, host names or ranges."),
-                                 QStringLiteral("[targets...]"));
-
-    if (!parser.parse(arguments))
-        return usageError(console, EscapedText(parser.errorText(), 256));
-    if (parser.isSet(helpOption)) {
-        console.writeOut(parser.helpText());
-        return int(CliExit::AllSucceeded);
-    }
-    QStringList positional = parser.positionalArguments();
-    if (positional.isEmpty())
-        return usageError(console, QStringLiteral("no command given"));
-    const std::optional<CliCommand> command = CommandNamed(positional.takeFirst());
-    if (!command)
-        return usageError(
-            console,
-            QStringLiteral("unknown command %1").arg(quoted(parser.positionalArguments().first())));
+static int runModuleCommand(CliCommand command, const CliCall &call)
+{
+    const QCommandLineParser &parser = call.parser;
+    Console &console = call.console;
+    HostResolver *resolver = call.resolver;
+    const auto usageError = [&console](const QString &message) {
+        return CliUsageError(console, message);
+    };
 
     bool ok = false;
-    const int jobs = parser.value(jobsOption).toInt(&ok);
+    const QString jobsText = parser.value(QStringLiteral("jobs"));
+    const int jobs = jobsText.toInt(&ok);
     if (!ok || jobs < 1)
-        return usageError(console, QStringLiteral("--jobs wants a number of at least 1, not %1")
-                                       .arg(quoted(parser.value(jobsOption))));
-    const int port = parser.value(portOption).toInt(&ok);
+        return usageError(
+            QStringLiteral("--jobs wants a number of at least 1, not %1").arg(CliQuoted(jobsText)));
+    const QString portText = parser.value(QStringLiteral("port"));
+    const int port = portText.toInt(&ok);
     if (!ok || port < 1 || port > 65535)
-        return usageError(console, QStringLiteral("--port wants a number from 1 to 65535, not %1")
-                                       .arg(quoted(parser.value(portOption))));
+        return usageError(QStringLiteral("--port wants a number from 1 to 65535, not %1")
+                              .arg(CliQuoted(portText)));
 
-    const TargetList targets = ParseTargets(positional, parser.values(fileOption));
+    const TargetList targets = ParseTargets(call.arguments, parser.values(QStringLiteral("file")));
     if (!targets.ok())
-        return usageError(console, targets.error);
+        return usageError(targets.error);
 
     // Opened before the run, so an unwritable report does not cost a whole run.
     std::optional<QFile> junit;
-    if (parser.isSet(junitOption)) {
-        junit.emplace(parser.value(junitOption));
+    if (parser.isSet(QStringLiteral("junit"))) {
+        junit.emplace(parser.value(QStringLiteral("junit")));
         if (!junit->open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return usageError(console, QStringLiteral("cannot write %1: %2")
-                                           .arg(quoted(junit->fileName()), junit->errorString()));
+            return usageError(QStringLiteral("cannot write %1: %2")
+                                  .arg(CliQuoted(junit->fileName()), junit->errorString()));
     }
 
     const QList<TargetModule> modules =
@@ -265,10 +252,10 @@ int RunCli(const QStringList &arguments, Console &console, HostResolver *resolve
     QElapsedTimer clock;
     clock.start();
     JobOptions options;
-    options.command = *command;
+    options.command = command;
     options.port = quint16(port);
     options.resolver = resolver;
-    if (parser.isSet(traceOption)) {
+    if (parser.isSet(QStringLiteral("trace"))) {
         options.wire = [&console, &clock, &shownAs](const QString &address,
                                                     ModuleLink::WireDirection direction,
                                                     const QByteArray &bytes) {
@@ -278,8 +265,8 @@ int RunCli(const QStringList &arguments, Console &console, HostResolver *resolve
         };
     }
     std::unique_ptr<Journal> journal;
-    if (!parser.isSet(noJournalOption) && CommandFor(*command).operation)
-        journal = openJournal(console, parser.value(journalOption));
+    if (!parser.isSet(QStringLiteral("no-journal")) && CommandFor(command).operation)
+        journal = openJournal(console, parser.value(QStringLiteral("journal")));
     if (journal) {
         // From the module threads: a record is made and handed to the journal's own thread.
         options.finished = [&store = *journal, &shownAs](const OperationResult &result) {
@@ -290,7 +277,7 @@ int RunCli(const QStringList &arguments, Console &console, HostResolver *resolve
         };
     }
     std::function<void(int)> progress;
-    if (!parser.isSet(noProgressOption) && console.errIsTerminal()) {
+    if (!parser.isSet(QStringLiteral("no-progress")) && console.errIsTerminal()) {
         const int total = int(hosts.size());
         progress = [&console, &clock, total](int done) {
             console.showProgress(done, total, clock.elapsed());
@@ -303,14 +290,15 @@ int RunCli(const QStringList &arguments, Console &console, HostResolver *resolve
     for (qsizetype i = 0; i < results.size(); ++i)
         results[i].address = modules[i].texts.first();
 
-    if (parser.isSet(jsonOption))
-        console.writeOut(QString::fromUtf8(FormatJson(results, *command)));
+    if (parser.isSet(QStringLiteral("json")))
+        console.writeOut(QString::fromUtf8(FormatJson(results, command)));
     else
-        console.writeOut(FormatTable(results, *command, parser.isSet(slotsOption), wallMs));
+        console.writeOut(
+            FormatTable(results, command, parser.isSet(QStringLiteral("slots")), wallMs));
     console.flush();
     QString junitFailure;
     if (junit) {
-        const QByteArray xml = FormatJunit(results, *command, wallMs, started);
+        const QByteArray xml = FormatJunit(results, command, wallMs, started);
         if (junit->write(xml) != xml.size() || !junit->flush())
             junitFailure = junit->errorString();
         junit->close();
@@ -327,8 +315,8 @@ int RunCli(const QStringList &arguments, Console &console, HostResolver *resolve
     if (!console.outFailure().isEmpty())
         unwritten(QStringLiteral("the report to standard output"), console.outFailure());
     if (!junitFailure.isEmpty())
-        unwritten(quoted(junit->fileName()), junitFailure);
-    if (parser.isSet(traceOption) && !console.errFailure().isEmpty())
+        unwritten(CliQuoted(junit->fileName()), junitFailure);
+    if (parser.isSet(QStringLiteral("trace")) && !console.errFailure().isEmpty())
         unwritten(QStringLiteral("the trace to standard error"), console.errFailure());
     if (!written)
         return int(CliExit::UsageError);
@@ -337,6 +325,267 @@ int RunCli(const QStringList &arguments, Console &console, HostResolver *resolve
                                           [](const ModuleResult &r) { return r.succeeded(); });
     const bool anyFound =
         std::any_of(results.begin(), results.end(), [](const ModuleResult &r) { return r.found; });
-    const bool good = *command == CliCommand::Discover ? anyFound : allSucceeded;
+    const bool good = command == CliCommand::Discover ? anyFound : allSucceeded;
     return int(good ? CliExit::AllSucceeded : CliExit::SomeFailed);
+}
+
+// `line` and then the words, wrapped before column 80 with the lines after the first indented.
+static QString wrapped(QString line, const QString &words, int indent)
+{
+    static constexpr int kWidth = 79;
+    QString text;
+    bool fresh = true;
+    for (const QString &word : words.split(QLatin1Char(' '))) {
+        if (!fresh && line.size() + 1 + word.size() > kWidth) {
+            text += line + QLatin1Char('\n');
+            line = QString(indent, QLatin1Char(' '));
+        } else if (!fresh) {
+            line += QLatin1Char(' ');
+        }
+        line += word;
+        fresh = false;
+    }
+    return text + line + QLatin1Char('\n');
+}
+
+// Each module command's line in the help.
+static QString moduleSummary(CliCommand command)
+{
+    switch (command) {
+    case CliCommand::Scan:
+        return QStringLiteral("read serial number (S01), version (V01) and slots G01..G08: "
+                              "\"Ok.\" or \"Error!\" (the window's scan without the web page)");
+    case CliCommand::SetTestData:
+        return QStringLiteral("scan, then write the test pattern into slot 1 (\"Set Data Ok\")");
+    case CliCommand::Clear:
+        return QStringLiteral("scan, then fill slots 1..8 with asterisks (\"Set Data Ok\")");
+    case CliCommand::ReaderTest:
+        return QStringLiteral("scan, then ask the card reader for its card (\"Reader Card Ok\")");
+    case CliCommand::LoopTest:
+        return QStringLiteral("scan, then send the loop message (\"Loop Test Ok\")");
+    case CliCommand::Discover:
+        return QStringLiteral("list the addresses that answer \"S01\" and \"V01\", with serial "
+                              "numbers and versions");
+    }
+    return QString();
+}
+
+const QList<CliCommandRow> &CliCommands()
+{
+    static const QList<CliCommandRow> rows = [] {
+        QList<CliCommandRow> list;
+        for (const CommandEntry &entry : CommandTable()) {
+            const CliCommand command = entry.command;
+            CliCommandRow row;
+            row.name = CommandName(command);
+            row.summary = moduleSummary(command);
+            row.description =
+                wrapped(QStringLiteral("velqa-cli %1: ").arg(row.name), row.summary + '.', 0) +
+                QLatin1Char('\n') + QString::fromUtf8(kModuleDescription);
+            row.options = moduleOptions();
+            row.argumentsSyntax = QStringLiteral("[targets...]");
+            row.argumentsHelp = QStringLiteral("Addresses, host names or ranges.");
+            row.run = [command](const CliCall &call) { return runModuleCommand(command, call); };
+            list << row;
+        }
+        list << HistoryCommand() << SyncCommand() << ReportCommand();
+        return list;
+    }();
+    return rows;
+}
+
+QList<QCommandLineOption> CliGlobalOptions()
+{
+    return {{{QStringLiteral("h"), QStringLiteral("help")},
+             QStringLiteral("Show this help (a command's, after its name) and exit.")},
+            {{QStringLiteral("v"), QStringLiteral("version")},
+             QStringLiteral("Show the version and exit.")}};
+}
+
+// "  scan           read serial number ..." for every command.
+static QString commandList()
+{
+    static constexpr int kIndent = 17;
+    QString text;
+    for (const CliCommandRow &row : CliCommands())
+        text += wrapped(QStringLiteral("  ") + row.name.leftJustified(kIndent - 2), row.summary,
+                        kIndent);
+    return text;
+}
+
+static void prepare(QCommandLineParser &parser, const QList<QCommandLineOption> &options)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const QCommandLineOption &option : options)
+        parser.addOption(option);
+}
+
+static QString optionText(const QString &name)
+{
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+}
+
+// Optimal string alignment distance: an insertion, a deletion, a substitution or a swap of two
+// neighbours counts one.
+static int editDistance(QStringView a, QStringView b)
+{
+    std::vector<std::vector<int>> d(size_t(a.size()) + 1, std::vector<int>(size_t(b.size()) + 1));
+    for (size_t i = 0; i <= size_t(a.size()); ++i)
+        d[i][0] = int(i);
+    for (size_t j = 0; j <= size_t(b.size()); ++j)
+        d[0][j] = int(j);
+    for (size_t i = 1; i <= size_t(a.size()); ++i) {
+        for (size_t j = 1; j <= size_t(b.size()); ++j) {
+            const int cost = a[qsizetype(i) - 1] == b[qsizetype(j) - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && a[qsizetype(i) - 1] == b[qsizetype(j) - 2] &&
+                a[qsizetype(i) - 2] == b[qsizetype(j) - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d.back().back();
+}
+
+static QStringView withoutDashes(QStringView word)
+{
+    while (word.startsWith(u'-'))
+        word = word.mid(1);
+    return word;
+}
+
+// What a mistyped word may have meant, git's way: only close matches, the closest ones (one edit
+// off a short word, two off a longer one), else the words it begins. Dashes in front of an
+// option's name do not count.
+static QString suggestion(const QString &typed, const QStringList &words)
+{
+    const QString bare = withoutDashes(typed).toString().toLower();
+    if (bare.isEmpty() || bare.size() > 64)
+        return QString();
+    const int limit = bare.size() <= 4 ? 1 : 2;
+    QStringList close;
+    int best = limit;
+    for (const QString &word : words) {
+        const int distance = editDistance(bare, withoutDashes(word));
+        if (distance > best)
+            continue;
+        if (distance < best)
+            close.clear();
+        best = distance;
+        close << word;
+    }
+    if (close.isEmpty() && bare.size() >= 2) {
+        for (const QString &word : words) {
+            if (withoutDashes(word).startsWith(bare))
+                close << word;
+        }
+    }
+    if (close.isEmpty() || close.size() > 3)
+        return QString();
+    QStringList quotedWords;
+    for (const QString &word : close)
+        quotedWords << CliQuoted(word);
+    return QStringLiteral("; did you mean %1?").arg(quotedWords.join(QStringLiteral(" or ")));
+}
+
+// Qt's message for a command line it could not parse, with a suggestion for an unknown option.
+static QString parseError(const QCommandLineParser &parser, const QList<QCommandLineOption> &known)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (unknown.isEmpty())
+        return TerminalText(parser.errorText(), 256);
+    QStringList names;
+    for (const QCommandLineOption &option : known) {
+        for (const QString &name : option.names()) {
+            if (name.size() > 1)
+                names << optionText(name);
+        }
+    }
+    return QStringLiteral("unknown option %1").arg(CliQuoted(optionText(unknown.first()))) +
+           suggestion(optionText(unknown.first()), names);
+}
+
+static int printVersion(Console &console)
+{
+    console.writeOut(QStringLiteral("velqa-cli %1\n").arg(QLatin1String(VELQA_VERSION)));
+    return int(CliExit::AllSucceeded);
+}
+
+int RunCli(const QStringList &arguments, Console &console, HostResolver *resolver)
+{
+    const QList<CliCommandRow> &commands = CliCommands();
+    const QList<QCommandLineOption> global = CliGlobalOptions();
+
+    // The first pass only finds the command: with every command's options known, an option's
+    // value before the command's name is not taken for it. Errors come from the second pass.
+    QCommandLineParser first;
+    prepare(first, global);
+    QSet<QString> known;
+    for (const CliCommandRow &row : commands) {
+        for (const QCommandLineOption &option : row.options) {
+            if (!known.contains(option.names().first()))
+                first.addOption(option);
+            known.insert(option.names().first());
+        }
+    }
+    (void)first.parse(arguments);
+    if (first.isSet(QStringLiteral("version")))
+        return printVersion(console);
+    const QStringList firstPositional = first.positionalArguments();
+
+    if (firstPositional.isEmpty()) {
+        QCommandLineParser parser;
+        prepare(parser, global);
+        parser.setApplicationDescription(QString::fromUtf8(kDescription).arg(commandList()));
+        parser.addPositionalArgument(QStringLiteral("command"),
+                                     QStringLiteral("One of the commands above."));
+        parser.addPositionalArgument(QStringLiteral("arguments"),
+                                     QStringLiteral("The command's arguments."),
+                                     QStringLiteral("[arguments...]"));
+        if (!parser.parse(arguments)) {
+            QList<QCommandLineOption> every = global;
+            for (const CliCommandRow &row : commands)
+                every += row.options;
+            return CliUsageError(console, parseError(parser, every));
+        }
+        if (parser.isSet(QStringLiteral("help"))) {
+            console.writeOut(parser.helpText());
+            return int(CliExit::AllSucceeded);
+        }
+        return CliUsageError(console, QStringLiteral("no command given"));
+    }
+
+    const QString name = firstPositional.first();
+    const auto row = std::find_if(commands.begin(), commands.end(),
+                                  [&name](const CliCommandRow &r) { return r.name == name; });
+    if (row == commands.end()) {
+        QStringList names;
+        for (const CliCommandRow &r : commands)
+            names << r.name;
+        return CliUsageError(console, QStringLiteral("unknown command %1").arg(CliQuoted(name)) +
+                                          suggestion(name, names));
+    }
+
+    QCommandLineParser parser;
+    prepare(parser, global + row->options);
+    parser.setApplicationDescription(row->description);
+    parser.addPositionalArgument(row->name, row->summary, row->name);
+    if (!row->argumentsSyntax.isEmpty())
+        parser.addPositionalArgument(QStringLiteral("arguments"), row->argumentsHelp,
+                                     row->argumentsSyntax);
+    if (!parser.parse(arguments))
+        return CliUsageError(console, parseError(parser, global + row->options), row->name);
+    if (parser.isSet(QStringLiteral("help"))) {
+        console.writeOut(parser.helpText());
+        return int(CliExit::AllSucceeded);
+    }
+    QStringList rest = parser.positionalArguments();
+    // Both passes agree on the command, as every option's name means the same in all commands.
+    if (rest.isEmpty() || rest.takeFirst() != row->name)
+        return CliUsageError(console, QStringLiteral("cannot tell the command"), row->name);
+    if (row->argumentsSyntax.isEmpty() && !rest.isEmpty())
+        return CliUsageError(
+            console,
+            QStringLiteral("%1 takes no arguments, not %2").arg(row->name, CliQuoted(rest.first())),
+            row->name);
+    return row->run(CliCall{parser, rest, console, resolver});
 }

@@ -1,9 +1,16 @@
 #pragma once
 
+#include <QCommandLineOption>
+#include <QList>
+#include <QString>
 #include <QStringList>
+#include <QStringView>
+
+#include <functional>
 
 class Console;
 class HostResolver;
+class QCommandLineParser;
 
 // A report that could not be written ends the command as a usage error does.
 enum class CliExit { AllSucceeded = 0, SomeFailed = 1, UsageError = 2 };
@@ -13,6 +20,47 @@ enum class CliExit { AllSucceeded = 0, SomeFailed = 1, UsageError = 2 };
 // through `resolver`, the system's when none is given.
 [[nodiscard]] int RunCli(const QStringList &arguments, Console &console,
                          HostResolver *resolver = nullptr);
+
+// What a command's handler gets: the command line parsed with the global options and the
+// command's own, the arguments after the command's name, and where to write.
+struct CliCall
+{
+    const QCommandLineParser &parser;
+    QStringList arguments;
+    Console &console;
+    // Null: the system's.
+    HostResolver *resolver = nullptr;
+};
+
+// One command of velqa-cli. Adding a command is adding a row to CliCommands() and its handler;
+// the parser, the help and the suggestions for a mistyped word follow from the rows.
+struct CliCommandRow
+{
+    QString name;
+    // Its line in velqa-cli --help.
+    QString summary;
+    // What velqa-cli NAME --help shows above the options.
+    QString description;
+    QList<QCommandLineOption> options;
+    // How the arguments after the name are shown in the help ("[targets...]") and what they
+    // are; empty when the command takes none.
+    QString argumentsSyntax;
+    QString argumentsHelp;
+    std::function<int(const CliCall &)> run;
+};
+
+// Every command, in the order velqa-cli --help lists them. An option's name means the same in
+// every command: it takes a value in all of them or in none.
+[[nodiscard]] const QList<CliCommandRow> &CliCommands();
+// The options every command takes: -h/--help and -v/--version.
+[[nodiscard]] QList<QCommandLineOption> CliGlobalOptions();
+
+// Writes "velqa-cli: MESSAGE" and where to find help (the command's, when given) to the error
+// stream; returns the usage error's exit code. The message is written as it is: text from the
+// command line or a file goes into it through CliQuoted().
+int CliUsageError(Console &console, const QString &message, const QString &command = QString());
+// "TEXT" escaped for the terminal and cut at 64 characters.
+[[nodiscard]] QString CliQuoted(QStringView text);
 
 // Default for --jobs, and the most it runs at once; fewer when the open files allow fewer.
 inline constexpr int DefaultJobs = 128;

@@ -44,12 +44,18 @@ void Console::writeErr(const QString &text)
     write(m_err, bytes);
 }
 
+void Console::setColumns(std::function<int()> columns)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_columns = std::move(columns);
+}
+
 void Console::showProgress(int done, int total, qint64 elapsedMs)
 {
     if (!m_errIsTerminal)
         return;
     const QMutexLocker lock(&m_mutex);
-    m_progress = ProgressLine(done, total, elapsedMs);
+    m_progress = ProgressLine(done, total, elapsedMs, m_columns ? m_columns() : 0);
     write(m_err, "\r\x1b[K" + m_progress.toUtf8());
 }
 
@@ -81,59 +87,26 @@ QString Console::errFailure() const
     return m_err.failure;
 }
 
-QString ProgressLine(int done, int total, qint64 elapsedMs, int width)
+QString ProgressLine(int done, int total, qint64 elapsedMs, int columns)
 {
-    const int filled = total > 0 ? int(qint64(done) * width / total) : width;
+    static constexpr int kMaxBar = 30;
+    static constexpr int kMinBar = 10;
     const int digits = int(QString::number(total).size());
-    return QStringLiteral("[%1%2] %3/%4  %5 s")
-        .arg(QString(filled, QLatin1Char('#')), QString(width - filled, QLatin1Char('.')))
-        .arg(done, digits)
-        .arg(total)
-        .arg(double(elapsedMs) / 1000.0, 0, 'f', 1);
-}
-
-// Shown as they are: printable characters. Line and paragraph separators break a terminal's
-// line like a newline, so they are escaped too.
-static bool shownAsItIs(char32_t c)
-{
-    if (c < 0x7F)
-        return c >= 0x20 && c != U'\\';
-    if (c <= 0x9F || c == 0x2028 || c == 0x2029)
-        return false;
-    return QChar::isPrint(c);
-}
-
-static QString escapeOf(char32_t c)
-{
-    if (c == U'\\')
-        return QStringLiteral("\\\\");
-    if (c <= 0xFF)
-        return QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
-    if (c <= 0xFFFF)
-        return QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'));
-    return QStringLiteral("\\U%1").arg(uint(c), 8, 16, QLatin1Char('0'));
-}
-
-QString EscapedText(QStringView text, int maxChars)
-{
-    static const QChar cut(0x2026);
-    QString shown;
-    for (qsizetype at = 0; at < text.size();) {
-        char32_t c = text[at].unicode();
-        qsizetype width = 1;
-        if (QChar::isHighSurrogate(c) && at + 1 < text.size() && text[at + 1].isLowSurrogate()) {
-            c = QChar::surrogateToUcs4(text[at], text[at + 1]);
-            width = 2;
-        }
-        const QString piece = shownAsItIs(c) ? text.mid(at, width).toString() : escapeOf(c);
-        at += width;
-        // Room for the marker stays while more text follows.
-        const qsizetype room = maxChars - (at < text.size() ? 1 : 0);
-        if (shown.size() + piece.size() > room) {
-            shown += cut;
-            return shown;
-        }
-        shown += piece;
+    const QString count = QStringLiteral("%1/%2").arg(done, digits).arg(total);
+    const QString counts =
+        QStringLiteral("%1  %2 s").arg(count).arg(double(elapsedMs) / 1000.0, 0, 'f', 1);
+    if (columns <= 0)
+        return counts;
+    // The last column stays free: a terminal may wrap a line that fills its width.
+    const int room = columns - 1;
+    const int width = std::min(kMaxBar, room - 3 - int(counts.size()));
+    if (width >= kMinBar) {
+        const int filled = total > 0 ? int(qint64(done) * width / total) : width;
+        return QStringLiteral("[%1%2] %3")
+            .arg(QString(filled, QLatin1Char('#')), QString(width - filled, QLatin1Char('.')),
+                 counts);
     }
-    return shown;
+    if (counts.size() <= room)
+        return counts;
+    return count.left(room);
 }

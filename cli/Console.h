@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringView>
 
+#include <functional>
+
 class QIODevice;
 
 // Standard output and error for the command, shared by the module threads: results go to the
@@ -18,6 +20,8 @@ public:
     void writeOut(const QString &text);
     // Clears a progress bar first and draws it again after the text.
     void writeErr(const QString &text);
+    // The terminal's width in columns, read at each drawing of the bar; 0 when unknown.
+    void setColumns(std::function<int()> columns);
     void showProgress(int done, int total, qint64 elapsedMs);
     void endProgress();
     // Flushes both streams; a failed flush counts as a failed write.
@@ -40,13 +44,11 @@ private:
     Stream m_out;
     Stream m_err;
     bool m_errIsTerminal = false;
+    std::function<int()> m_columns;
     QString m_progress;
 };
 
-// "[#####.....]  20/40  1.4 s" for a bar `width` characters wide between the brackets.
-[[nodiscard]] QString ProgressLine(int done, int total, qint64 elapsedMs, int width = 30);
-
-// The text as a terminal may show it: control characters (C0, DEL, C1) and other invisible ones
-// as visible escapes ("\x1b", "\u202e"), a backslash as "\\", and at most `maxChars` characters,
-// the last one "…" when the text was cut. Only as much of the text is read as is shown.
-[[nodiscard]] QString EscapedText(QStringView text, int maxChars);
+// "[#####.....]  20/40  1.4 s", at most `columns` - 1 characters, so that a terminal of that
+// width never wraps it: the bar narrower on a narrow terminal, left out on a very narrow one or
+// when the width is unknown (0).
+[[nodiscard]] QString ProgressLine(int done, int total, qint64 elapsedMs, int columns);

@@ -2,6 +2,7 @@
 
 #include "Cli.h"
 #include "Console.h"
+#include "Escape.h"
 #include "Journal.h"
 #include "JournalHistory.h"
 
@@ -9,10 +10,7 @@
 
 #include <unistd.h>
 
-static const char kHistoryDescription[] =
-    "velqa-cli history: the journal's records, newest first.\n"
-    "velqa-cli sync: sends the records that wait for an absent PostgreSQL journal.\n"
-    "\n"
+static const char kJournalDescription[] =
     "The journal is the first of: --journal URL, the VELQA_JOURNAL variable, the station's\n"
     "JournalUrl setting, the SQLite file in the user's data folder. URL: sqlite:PATH or\n"
     "postgresql://user@host:port/database.\n"
@@ -20,94 +18,48 @@ static const char kHistoryDescription[] =
     "Exit codes: 0 done; 1 the journal cannot be read (sync: records still wait); 2 usage\n"
     "error.";
 
-// The first argument that is neither an option nor an option's value.
-static QString commandName(const QStringList &arguments)
+static QCommandLineOption journalOption()
 {
-    static const QStringList withValue{
-        QStringLiteral("--journal"),   QStringLiteral("--serial"),  QStringLiteral("--address"),
-        QStringLiteral("--operation"), QStringLiteral("--outcome"), QStringLiteral("--since"),
-        QStringLiteral("--limit"),     QStringLiteral("--file"),    QStringLiteral("--jobs"),
-        QStringLiteral("--junit"),     QStringLiteral("--port")};
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString &argument = arguments[i];
-        if (withValue.contains(argument)) {
-            ++i;
-            continue;
-        }
-        if (!argument.startsWith(QLatin1Char('-')))
-            return argument;
-    }
-    return QString();
+    return {QStringLiteral("journal"), QStringLiteral("The journal to use."),
+            QStringLiteral("URL")};
 }
 
+// The messages quote what was typed, escaped here.
 static int usageError(Console &console, const QString &message)
 {
-    console.writeErr(QStringLiteral("velqa-cli: %1\nTry 'velqa-cli history --help'.\n")
-                         .arg(EscapeControls(message)));
-    return int(CliExit::UsageError);
+    return CliUsageError(console, TerminalText(message, 1024), QStringLiteral("history"));
 }
 
-std::optional<int> RunJournalCommand(const QStringList &arguments, Console &console)
+static int runSync(const CliCall &call)
 {
-    const QString command = commandName(arguments);
-    const bool history = command == QLatin1String("history");
-    if (!history && command != QLatin1String("sync"))
-        return std::nullopt;
+    const JournalChoice journal = ChooseJournal(call.parser.value(QStringLiteral("journal")));
+    QString out;
+    QString err;
+    const int code = RunSyncCommand(journal.url, QString(), out, err);
+    call.console.writeOut(out);
+    if (!err.isEmpty())
+        call.console.writeErr(err);
+    return code;
+}
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(kHistoryDescription));
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
-                                        QStringLiteral("Show this help and exit."));
-    const QCommandLineOption journalOption(
-        QStringLiteral("journal"), QStringLiteral("The journal to use."), QStringLiteral("URL"));
-    const QCommandLineOption serialOption(QStringLiteral("serial"),
-                                          QStringLiteral("Only this serial number."),
-                                          QStringLiteral("SERIAL"));
-    const QCommandLineOption addressOption(QStringLiteral("address"),
-                                           QStringLiteral("Only this address, as typed."),
-                                           QStringLiteral("ADDRESS"));
-    const QCommandLineOption operationOption(
-        QStringLiteral("operation"),
-        QStringLiteral("Only this operation: %1.").arg(JournalWords::Operations().join(", ")),
-        QStringLiteral("OPERATION"));
-    const QCommandLineOption outcomeOption(
-        QStringLiteral("outcome"),
-        QStringLiteral("Only this outcome: %1.").arg(JournalWords::Outcomes().join(", ")),
-        QStringLiteral("OUTCOME"));
-    const QCommandLineOption sinceOption(
-        QStringLiteral("since"),
-        QStringLiteral("Only records from this time on: 2024-05-01, 2024-05-01T08:30, with Z or "
-                       "+02:00 for a zone (otherwise local time)."),
-        QStringLiteral("TIME"));
-    const QCommandLineOption limitOption(QStringLiteral("limit"),
-                                         QStringLiteral("At most N records (default 100; 0: all)."),
-                                         QStringLiteral("N"), QStringLiteral("100"));
-    const QCommandLineOption csvOption(QStringLiteral("csv"),
-                                       QStringLiteral("Print CSV for a spreadsheet."));
-    const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("Print JSON."));
-    parser.addOptions({helpOption, journalOption});
-    if (history)
-        parser.addOptions({serialOption, addressOption, operationOption, outcomeOption, sinceOption,
-                           limitOption, csvOption, jsonOption});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("history or sync."));
-
-    if (!parser.parse(arguments))
-        return usageError(console, parser.errorText());
-    if (parser.isSet(helpOption)) {
-        console.writeOut(parser.helpText());
-        return int(CliExit::AllSucceeded);
-    }
-    if (parser.positionalArguments().size() > 1)
-        return usageError(console, QStringLiteral("%1 takes no targets").arg(command));
-    const JournalChoice journal = ChooseJournal(parser.value(journalOption));
+static int runHistory(const CliCall &call)
+{
+    const QCommandLineParser &parser = call.parser;
+    Console &console = call.console;
+    const JournalChoice journal = ChooseJournal(parser.value(QStringLiteral("journal")));
+    const QString serialOption = QStringLiteral("serial");
+    const QString addressOption = QStringLiteral("address");
+    const QString operationOption = QStringLiteral("operation");
+    const QString outcomeOption = QStringLiteral("outcome");
+    const QString sinceOption = QStringLiteral("since");
+    const QString limitOption = QStringLiteral("limit");
+    const QString csvOption = QStringLiteral("csv");
+    const QString jsonOption = QStringLiteral("json");
 
     QString out;
     QString err;
     int code = 0;
-    if (!history) {
-        code = RunSyncCommand(journal.url, QString(), out, err);
-    } else {
+    {
         HistoryOptions options;
         const QString serial = parser.value(serialOption);
         if (parser.isSet(serialOption)) {
@@ -157,4 +109,50 @@ std::optional<int> RunJournalCommand(const QStringList &arguments, Console &cons
     if (!err.isEmpty())
         console.writeErr(err);
     return code;
+}
+
+CliCommandRow HistoryCommand()
+{
+    CliCommandRow row;
+    row.name = QStringLiteral("history");
+    row.summary = QStringLiteral("the journal's records, newest first");
+    row.description =
+        QStringLiteral("velqa-cli history: the journal's records, newest first.\n\n") +
+        QString::fromLatin1(kJournalDescription);
+    row.options = {
+        journalOption(),
+        {QStringLiteral("serial"), QStringLiteral("Only this serial number."),
+         QStringLiteral("SERIAL")},
+        {QStringLiteral("address"), QStringLiteral("Only this address, as typed."),
+         QStringLiteral("ADDRESS")},
+        {QStringLiteral("operation"),
+         QStringLiteral("Only this operation: %1.").arg(JournalWords::Operations().join(", ")),
+         QStringLiteral("OPERATION")},
+        {QStringLiteral("outcome"),
+         QStringLiteral("Only this outcome: %1.").arg(JournalWords::Outcomes().join(", ")),
+         QStringLiteral("OUTCOME")},
+        {QStringLiteral("since"),
+         QStringLiteral("Only records from this time on: 2024-05-01, 2024-05-01T08:30, with Z or "
+                        "+02:00 for a zone (otherwise local time)."),
+         QStringLiteral("TIME")},
+        {QStringLiteral("limit"), QStringLiteral("At most N records (default 100; 0: all)."),
+         QStringLiteral("N"), QStringLiteral("100")},
+        {QStringLiteral("csv"), QStringLiteral("Print CSV for a spreadsheet.")},
+        {QStringLiteral("json"), QStringLiteral("Print JSON.")},
+    };
+    row.run = runHistory;
+    return row;
+}
+
+CliCommandRow SyncCommand()
+{
+    CliCommandRow row;
+    row.name = QStringLiteral("sync");
+    row.summary = QStringLiteral("send the records that wait for an absent PostgreSQL journal");
+    row.description = QStringLiteral("velqa-cli sync: sends the records that wait for an absent "
+                                     "PostgreSQL journal.\n\n") +
+                      QString::fromLatin1(kJournalDescription);
+    row.options = {journalOption()};
+    row.run = runSync;
+    return row;
 }

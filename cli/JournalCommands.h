@@ -1,11 +1,8 @@
 #pragma once
 
-#include <QStringList>
+#include "Cli.h"
 
-#include <optional>
-
-class Console;
-
-// Runs "history" or "sync" when one of them is the command in `arguments` (the program name
-// first); nothing, when the command is another.
-[[nodiscard]] std::optional<int> RunJournalCommand(const QStringList &arguments, Console &console);
+// The journal's commands, as rows of the command line's table: "history" prints the journal's
+// records, "sync" sends the records that wait for an absent PostgreSQL journal.
+[[nodiscard]] CliCommandRow HistoryCommand();
+[[nodiscard]] CliCommandRow SyncCommand();

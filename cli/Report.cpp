@@ -1,6 +1,7 @@
 #include "Report.h"
 
-#include "Console.h"
+#include "Escape.h"
+#include "Operations.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -28,14 +29,45 @@ QList<ModuleResult> ReportedResults(const QList<ModuleResult> &results, CliComma
     return found;
 }
 
-// The result field of the tests, shown in their own column.
-static QString resultField(const ModuleResult &result)
+// A reader test that found no card: the window shows its caption where the card number goes;
+// a module's card number is never that long.
+static bool noCard(const ModuleResult &result)
 {
+    return result.command == CliCommand::ReaderTest && result.outcome == Outcome::Success &&
+           (result.cardId.isEmpty() || result.cardId == FixedTexts::NoCard);
+}
+
+// Module bytes as a result keeps them, one character for each byte, shown by the byte rule.
+static QString shownBytes(const QString &field, int maxChars)
+{
+    return TerminalBytes(field.toLatin1(), maxChars);
+}
+
+// The result field of the tests as their own column shows it.
+static QString shownResult(const ModuleResult &result, int maxChars)
+{
+    if (noCard(result))
+        return QStringLiteral("no card");
     if (result.command == CliCommand::ReaderTest)
-        return result.cardId;
+        return shownBytes(result.cardId, maxChars);
     if (result.command == CliCommand::LoopTest)
-        return result.loopText;
+        return shownBytes(result.loopText, maxChars);
     return QString();
+}
+
+// The status in the command line's own words where the window's would need the window: an
+// operation that found no link answers "Start Scan Module!" there.
+static QString shownStatus(const ModuleResult &result, int maxChars)
+{
+    if (result.outcome == Outcome::NotConnected && CommandFor(result.command).scanFirst)
+        return result.serial.isNull() ? QStringLiteral("not run: the scan failed")
+                                      : QStringLiteral("not run: the link was lost");
+    return TerminalText(result.status, maxChars);
+}
+
+QString Counted(qsizetype count, const QString &one, const QString &many)
+{
+    return QString::number(count) + QLatin1Char(' ') + (count == 1 ? one : many);
 }
 
 static QString seconds(qint64 ms)
@@ -60,17 +92,19 @@ QString FormatTable(const QList<ModuleResult> &all, CliCommand command, bool wit
         header << QStringLiteral("STATUS");
     }
     // Module bytes, host texts and messages reach the terminal only escaped and cut.
-    const auto cell = [](const QString &text) { return EscapedText(text, kCellChars); };
+    const auto cell = [](const QString &text) { return TerminalText(text, kCellChars); };
+    const auto bytesCell = [](const QString &bytes) {
+        return bytes.isNull() ? QStringLiteral("-") : shownBytes(bytes, kCellChars);
+    };
     QList<QStringList> rows;
     for (const ModuleResult &r : results) {
-        QStringList row{cell(r.address), r.serial.isNull() ? QStringLiteral("-") : cell(r.serial),
-                        r.version.isNull() ? QStringLiteral("-") : cell(r.version)};
+        QStringList row{cell(r.address), bytesCell(r.serial), bytesCell(r.version)};
         if (!discover) {
             row << QString::number(r.slotLines.size()) << seconds(r.durationMs)
                 << OutcomeName(r.outcome);
             if (test)
-                row << cell(resultField(r));
-            row << cell(r.status);
+                row << shownResult(r, kCellChars);
+            row << shownStatus(r, kCellChars);
         }
         rows << row;
     }
@@ -96,25 +130,26 @@ QString FormatTable(const QList<ModuleResult> &all, CliCommand command, bool wit
             for (const SlotLine &slot : results[i].slotLines)
                 text += QStringLiteral("    (%1) %2\n")
                             .arg(slot.slot, 2, 10, QLatin1Char('0'))
-                            .arg(cell(slot.data));
+                            .arg(shownBytes(slot.data, kCellChars));
         }
     }
     // Addresses without a module are no news to discover.
     for (const ModuleResult &r : discover ? results : all) {
         for (const QString &error : r.errors)
-            text += EscapedText(QStringLiteral("%1: %2").arg(r.address, error), kLineChars) +
+            text += TerminalText(QStringLiteral("%1: %2").arg(r.address, error), kLineChars) +
                     QLatin1Char('\n');
     }
     const int succeeded = int(
         std::count_if(all.begin(), all.end(), [](const ModuleResult &r) { return r.succeeded(); }));
     if (discover) {
-        text += QStringLiteral("%1 of %2 addresses answered as modules in %3\n")
-                    .arg(succeeded)
-                    .arg(all.size())
-                    .arg(seconds(wallMs));
+        text += QStringLiteral("%1 of %2 in %3\n")
+                    .arg(QString::number(succeeded),
+                         Counted(all.size(), QStringLiteral("address answered as a module"),
+                                 QStringLiteral("addresses answered as modules")),
+                         seconds(wallMs));
     } else {
-        text += QStringLiteral("%1 modules: %2 succeeded, %3 failed in %4\n")
-                    .arg(all.size())
+        text += QStringLiteral("%1: %2 succeeded, %3 failed in %4\n")
+                    .arg(Counted(all.size(), QStringLiteral("module"), QStringLiteral("modules")))
                     .arg(succeeded)
                     .arg(all.size() - succeeded)
                     .arg(seconds(wallMs));
@@ -174,7 +209,8 @@ QByteArray FormatJson(const QList<ModuleResult> &all, CliCommand command)
         if (r.command != CliCommand::Scan && r.command != CliCommand::Discover)
             object[QStringLiteral("scan_status")] = r.scanStatus;
         if (r.command == CliCommand::ReaderTest)
-            object[QStringLiteral("card")] = text(QStringLiteral("card"), r.cardId);
+            object[QStringLiteral("card")] =
+                noCard(r) ? QString() : text(QStringLiteral("card"), r.cardId);
         if (r.command == CliCommand::LoopTest)
             object[QStringLiteral("loop")] = text(QStringLiteral("loop"), r.loopText);
         object[QStringLiteral("errors")] = QJsonArray::fromStringList(r.errors);
@@ -199,7 +235,8 @@ QByteArray FormatJunit(const QList<ModuleResult> &all, CliCommand command, qint6
     const QString name = QStringLiteral("velqa-cli ") + CommandName(command);
     const auto time = [](qint64 ms) { return QString::number(double(ms) / 1000.0, 'f', 3); };
     // XML has no place for most control characters: they are written as visible escapes.
-    const auto text = [](const QString &value) { return EscapedText(value, kReportFieldChars); };
+    const auto text = [](const QString &value) { return TerminalText(value, kReportFieldChars); };
+    const auto bytes = [](const QString &value) { return shownBytes(value, kReportFieldChars); };
 
     QByteArray xml;
     QXmlStreamWriter writer(&xml);
@@ -226,23 +263,25 @@ QByteArray FormatJunit(const QList<ModuleResult> &all, CliCommand command, qint6
             writer.writeStartElement(errored(r) ? QStringLiteral("error")
                                                 : QStringLiteral("failure"));
             writer.writeAttribute(QStringLiteral("type"), OutcomeName(r.outcome));
-            writer.writeAttribute(QStringLiteral("message"),
-                                  text(r.errors.isEmpty() ? r.status : r.errors.first()));
+            writer.writeAttribute(QStringLiteral("message"), r.errors.isEmpty()
+                                                                 ? shownStatus(r, kReportFieldChars)
+                                                                 : text(r.errors.first()));
             QStringList errors;
             for (const QString &error : r.errors)
                 errors << text(error);
             writer.writeCharacters(errors.join(QLatin1Char('\n')));
             writer.writeEndElement();
         }
-        QStringList out{QStringLiteral("serial: ") + text(r.serial),
-                        QStringLiteral("version: ") + text(r.version),
-                        QStringLiteral("status: ") + text(r.status)};
+        QStringList out{QStringLiteral("serial: ") + bytes(r.serial),
+                        QStringLiteral("version: ") + bytes(r.version),
+                        QStringLiteral("status: ") + shownStatus(r, kReportFieldChars)};
         for (const SlotLine &slot : r.slotLines)
             out << QStringLiteral("(%1) %2")
                        .arg(slot.slot, 2, 10, QLatin1Char('0'))
-                       .arg(text(slot.data));
-        if (!resultField(r).isEmpty())
-            out << QStringLiteral("result: ") + text(resultField(r));
+                       .arg(bytes(slot.data));
+        const QString result = shownResult(r, kReportFieldChars);
+        if (!result.isEmpty())
+            out << QStringLiteral("result: ") + result;
         writer.writeTextElement(QStringLiteral("system-out"), out.join(QLatin1Char('\n')));
         writer.writeEndElement();
     }
@@ -259,7 +298,7 @@ QStringList FormatTrace(qint64 ms, const QString &address, ModuleLink::WireDirec
         direction == ModuleLink::WireDirection::Sent ? QStringLiteral(">") : QStringLiteral("<");
     const QString lead = QStringLiteral("%1 ms  %2  %3  ")
                              .arg(QString::number(ms).rightJustified(8),
-                                  EscapedText(address, kCellChars).leftJustified(15), arrow);
+                                  TerminalText(address, kCellChars).leftJustified(15), arrow);
     const QString blank(lead.size(), QLatin1Char(' '));
     QStringList lines;
     const qsizetype shown = std::min<qsizetype>(bytes.size(), maxBytes);

@@ -27,6 +27,9 @@
                                       ModuleLink::WireDirection direction, const QByteArray &bytes,
                                       int maxBytes = 256);
 
+// "1 module", "2 modules": the count and the word that goes with it.
+[[nodiscard]] QString Counted(qsizetype count, const QString &one, const QString &many);
+
 // The results to report: for discover only the modules found, otherwise all.
 [[nodiscard]] QList<ModuleResult> ReportedResults(const QList<ModuleResult> &results,
                                                   CliCommand command);

@@ -2,6 +2,7 @@
 
 #include "Cli.h"
 #include "Console.h"
+#include "Escape.h"
 #include "Journal.h"
 #include "JournalHistory.h"
 #include "Language.h"
@@ -43,9 +44,7 @@ static const char kReportDescription[] =
 
 static int usageError(Console &console, const QString &message)
 {
-    console.writeErr(QStringLiteral("velqa-cli: %1\nTry 'velqa-cli report --help'.\n")
-                         .arg(EscapeControls(message)));
-    return int(CliExit::UsageError);
+    return CliUsageError(console, message, QStringLiteral("report"));
 }
 
 std::optional<QString> ReportPeriod(const QString &since, const QString &until, ReportQuery &query)
@@ -92,66 +91,78 @@ static std::optional<int> languageIndex(const QString &text)
     return std::nullopt;
 }
 
-int RunReport(const ReportCommandOptions &options, Console &console)
+static int runReport(const CliCall &call)
 {
-    if (options.htmlPath.isEmpty() && !options.json)
+    const QCommandLineParser &parser = call.parser;
+    Console &console = call.console;
+    const auto value = [&parser](const char *name) {
+        return parser.value(QString::fromLatin1(name));
+    };
+    const QString htmlPath = value("html");
+    const bool json = parser.isSet(QStringLiteral("json"));
+    if (!call.arguments.isEmpty())
+        return usageError(console, QStringLiteral("report takes no targets, not %1")
+                                       .arg(CliQuoted(call.arguments.first())));
+    if (htmlPath.isEmpty() && !json)
         return usageError(console, QStringLiteral("report wants --html FILE, --json or both"));
     ReportQuery query;
-    if (const std::optional<QString> error = ReportPeriod(options.since, options.until, query))
+    if (const std::optional<QString> error = ReportPeriod(value("since"), value("until"), query))
         return usageError(console, *error);
-    query.station = options.station;
-    if (!options.serial.isEmpty()) {
-        for (const QChar c : options.serial) {
+    query.station = value("station");
+    if (parser.isSet(QStringLiteral("serial"))) {
+        const QString serial = value("serial");
+        for (const QChar c : serial) {
             if (c.unicode() > 0xff)
-                return usageError(console,
-                                  QStringLiteral("--serial: a module sends no \"%1\"").arg(c));
+                return usageError(
+                    console,
+                    QStringLiteral("--serial: a module sends no %1").arg(CliQuoted(QString(c))));
         }
-        query.serial = options.serial.toLatin1();
+        query.serial = serial.toLatin1();
     }
-    if (!options.stale.isEmpty()) {
+    if (parser.isSet(QStringLiteral("stale"))) {
         bool ok = false;
-        query.staleDays = options.stale.toInt(&ok);
+        query.staleDays = value("stale").toInt(&ok);
         if (!ok || query.staleDays < 0 || query.staleDays > 36500)
             return usageError(console, QStringLiteral("--stale wants a number of days from 0 to "
-                                                      "36500, not \"%1\"")
-                                           .arg(options.stale.left(40)));
+                                                      "36500, not %1")
+                                           .arg(CliQuoted(value("stale"))));
     }
     int language = 0;
-    if (options.language.isEmpty()) {
+    if (!parser.isSet(QStringLiteral("language"))) {
         LoadLanguage();
         language = LanguageIndex();
-    } else if (const std::optional<int> index = languageIndex(options.language)) {
+    } else if (const std::optional<int> index = languageIndex(value("language"))) {
         language = *index;
     } else {
         return usageError(console, QStringLiteral("--language wants English, ChineseGB or "
-                                                  "ChineseBIG5, not \"%1\"")
-                                       .arg(options.language.left(40)));
+                                                  "ChineseBIG5, not %1")
+                                       .arg(CliQuoted(value("language"))));
     }
     // Opened before the journal is read, so an unwritable page costs no queries.
     std::optional<QSaveFile> page;
-    if (!options.htmlPath.isEmpty()) {
-        page.emplace(options.htmlPath);
+    if (!htmlPath.isEmpty()) {
+        page.emplace(htmlPath);
         if (!page->open(QIODevice::WriteOnly))
-            return usageError(console, QStringLiteral("cannot write \"%1\": %2")
-                                           .arg(options.htmlPath, page->errorString()));
+            return usageError(console, QStringLiteral("cannot write %1: %2")
+                                           .arg(CliQuoted(htmlPath), page->errorString()));
     }
 
     QString error;
     const std::optional<ReportData> report =
-        ReadReport(ChooseJournal(options.journalUrl).url, query, &error);
+        ReadReport(ChooseJournal(value("journal")).url, query, &error);
     if (!report) {
-        console.writeErr(QStringLiteral("velqa-cli: %1\n").arg(EscapeControls(error)));
+        console.writeErr(QStringLiteral("velqa-cli: %1\n").arg(TerminalText(error, 1024)));
         return 1;
     }
     if (page) {
         const QByteArray html = RenderReportHtml(*report, language);
         if (page->write(html) != html.size() || !page->commit()) {
-            console.writeErr(QStringLiteral("velqa-cli: cannot write \"%1\": %2\n")
-                                 .arg(EscapeControls(options.htmlPath), page->errorString()));
+            console.writeErr(QStringLiteral("velqa-cli: cannot write %1: %2\n")
+                                 .arg(CliQuoted(htmlPath), page->errorString()));
             return int(CliExit::UsageError);
         }
     }
-    if (options.json) {
+    if (json) {
         console.writeOut(QString::fromUtf8(RenderReportJson(*report)));
         console.flush();
         if (!console.outFailure().isEmpty()) {
@@ -164,61 +175,37 @@ int RunReport(const ReportCommandOptions &options, Console &console)
     return 0;
 }
 
-std::optional<int> RunReportCommand(const QStringList &arguments, Console &console)
+CliCommandRow ReportCommand()
 {
-    if (arguments.value(1) != QLatin1String("report"))
-        return std::nullopt;
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(kReportDescription));
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
-    const QCommandLineOption journal(QStringLiteral("journal"),
-                                     QStringLiteral("The journal to read."), QStringLiteral("URL"));
-    const QCommandLineOption since(QStringLiteral("since"),
-                                   QStringLiteral("Records from this time on."),
-                                   QStringLiteral("TIME"));
-    const QCommandLineOption until(QStringLiteral("until"),
-                                   QStringLiteral("Records before this time (a date: that day "
-                                                  "included)."),
-                                   QStringLiteral("TIME"));
-    const QCommandLineOption station(QStringLiteral("station"),
-                                     QStringLiteral("Only this station (its host name)."),
-                                     QStringLiteral("STATION"));
-    const QCommandLineOption serial(QStringLiteral("serial"),
-                                    QStringLiteral("Only this module's serial number."),
-                                    QStringLiteral("SERIAL"));
-    const QCommandLineOption stale(QStringLiteral("stale"),
-                                   QStringLiteral("Also list the modules not seen for DAYS days "
-                                                  "before the end of the period."),
-                                   QStringLiteral("DAYS"));
-    const QCommandLineOption language(
-        QStringLiteral("language"),
-        QStringLiteral("Captions in English, ChineseGB or ChineseBIG5 (default: the station's)."),
-        QStringLiteral("LANGUAGE"));
-    const QCommandLineOption html(QStringLiteral("html"), QStringLiteral("Write the page to FILE."),
-                                  QStringLiteral("FILE"));
-    const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("Print the figures as JSON."));
-    parser.addOptions({help, journal, since, until, station, serial, stale, language, html, json});
-    parser.addPositionalArgument(QStringLiteral("report"), QStringLiteral("The command."));
-    if (!parser.parse(arguments))
-        return usageError(console, parser.errorText());
-    if (parser.isSet(help)) {
-        console.writeOut(parser.helpText());
-        return int(CliExit::AllSucceeded);
-    }
-    if (parser.positionalArguments().size() > 1)
-        return usageError(console, QStringLiteral("report takes no targets"));
-    ReportCommandOptions options;
-    options.journalUrl = parser.value(journal);
-    options.since = parser.value(since);
-    options.until = parser.value(until);
-    options.station = parser.value(station);
-    options.serial = parser.value(serial);
-    options.stale = parser.value(stale);
-    options.language = parser.value(language);
-    options.htmlPath = parser.value(html);
-    options.json = parser.isSet(json);
-    return RunReport(options, console);
+    CliCommandRow row;
+    row.name = QStringLiteral("report");
+    row.summary = QStringLiteral("a period of the journal as a page with charts (--html) or as "
+                                 "figures (--json)");
+    row.description = QString::fromLatin1(kReportDescription);
+    row.options = {
+        {QStringLiteral("journal"), QStringLiteral("The journal to read."), QStringLiteral("URL")},
+        {QStringLiteral("since"),
+         QStringLiteral("Records from this time on: 2024-05-01, 2024-05-01T08:30, with Z or "
+                        "+02:00 for a zone (otherwise local time)."),
+         QStringLiteral("TIME")},
+        {QStringLiteral("until"),
+         QStringLiteral("Records before this time; a date alone: that day included."),
+         QStringLiteral("TIME")},
+        {QStringLiteral("station"), QStringLiteral("Only this station (its host name)."),
+         QStringLiteral("STATION")},
+        {QStringLiteral("serial"), QStringLiteral("Only this serial number."),
+         QStringLiteral("SERIAL")},
+        {QStringLiteral("stale"),
+         QStringLiteral("Also list the modules not seen for DAYS days before the end of the "
+                        "period."),
+         QStringLiteral("DAYS")},
+        {QStringLiteral("language"),
+         QStringLiteral("Captions in English, ChineseGB or ChineseBIG5 (default: the "
+                        "station's)."),
+         QStringLiteral("LANGUAGE")},
+        {QStringLiteral("html"), QStringLiteral("Write the page to FILE."), QStringLiteral("FILE")},
+        {QStringLiteral("json"), QStringLiteral("Print the figures as JSON.")},
+    };
+    row.run = runReport;
+    return row;
 }

@@ -1,7 +1,9 @@
 #include "Targets.h"
 
-#include "Console.h"
+#include "Cli.h"
+#include "Escape.h"
 #include "HostResolver.h"
+#include "HostText.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -12,12 +14,6 @@
 
 #include <numeric>
 #include <vector>
-
-// Targets quoted in messages are command-line or file text: escaped and cut.
-static QString quoted(const QString &text)
-{
-    return QLatin1Char('"') + EscapedText(text, 64) + QLatin1Char('"');
-}
 
 static bool isAsciiDigit(QChar c)
 {
@@ -44,13 +40,6 @@ static bool parseDotted(QStringView text, quint32 *address)
     return true;
 }
 
-// Digits and dots only: an address or nothing, never a host name.
-static bool looksNumeric(QStringView text)
-{
-    return std::all_of(text.begin(), text.end(),
-                       [](QChar c) { return isAsciiDigit(c) || c == QLatin1Char('.'); });
-}
-
 static bool isControl(char16_t c)
 {
     return c < 0x20 || (c >= 0x7F && c <= 0x9F);
@@ -74,12 +63,12 @@ static bool parseTarget(const QString &target, ParsedTarget *out, QString *error
         return false;
     }
     if (std::any_of(text.begin(), text.end(), [](QChar c) { return isControl(c.unicode()); })) {
-        *error = QStringLiteral("target %1 holds a control character").arg(quoted(text));
+        *error = QStringLiteral("target %1 holds a control character").arg(CliQuoted(text));
         return false;
     }
     if (text.toUtf8().size() > MaxHostOctets) {
         *error = QStringLiteral("target %1 is longer than %2 octets")
-                     .arg(quoted(text), QString::number(MaxHostOctets));
+                     .arg(CliQuoted(text), QString::number(MaxHostOctets));
         return false;
     }
     const qsizetype dash = text.indexOf(QLatin1Char('-'));
@@ -96,29 +85,22 @@ static bool parseTarget(const QString &target, ParsedTarget *out, QString *error
         if (!ok) {
             *error = QStringLiteral("bad range %1: want FIRST-LAST such as "
                                     "127.0.0.1-127.0.0.40 or 127.0.0.1-40")
-                         .arg(quoted(text));
+                         .arg(CliQuoted(text));
             return false;
         }
         if (out->last < out->first) {
             *error =
-                QStringLiteral("bad range %1: its end comes before its start").arg(quoted(text));
+                QStringLiteral("bad range %1: its end comes before its start").arg(CliQuoted(text));
             return false;
         }
         out->range = true;
         return true;
     }
-    quint32 address = 0;
-    if (parseDotted(text, &address)) {
-        out->host = QHostAddress(address).toString();
-        return true;
-    }
-    if (looksNumeric(text) && text.count(QLatin1Char('.')) >= 3) {
-        *error = QStringLiteral("bad address %1").arg(quoted(text));
-        return false;
-    }
+    // The rest is host text, read as the window reads its address field: a number that is no
+    // plain address ("127.000.0.1", "0x7f.1") is taken and ends as an unknown host.
     static const QRegularExpression forbidden(QStringLiteral("[\\s,/]"));
-    if (text.contains(forbidden)) {
-        *error = QStringLiteral("bad target %1").arg(quoted(text));
+    if (text.contains(forbidden) || ParseHostText(text).kind == HostText::Kind::Unusable) {
+        *error = QStringLiteral("bad target %1").arg(CliQuoted(text));
         return false;
     }
     out->host = text;
@@ -149,12 +131,12 @@ static bool readTargetFile(const QString &path, QByteArray *bytes, QString *erro
     QFile file(path);
     const auto tooLarge = [&] {
         *error = QStringLiteral("target file %1 is larger than %2 MiB")
-                     .arg(quoted(path), QString::number(MaxTargetFileBytes / (1024 * 1024)));
+                     .arg(CliQuoted(path), QString::number(MaxTargetFileBytes / (1024 * 1024)));
         return false;
     };
     if (!file.open(QIODevice::ReadOnly)) {
-        *error =
-            QStringLiteral("cannot read target file %1: %2").arg(quoted(path), file.errorString());
+        *error = QStringLiteral("cannot read target file %1: %2")
+                     .arg(CliQuoted(path), file.errorString());
         return false;
     }
     if (!file.isSequential() && file.size() > MaxTargetFileBytes)
@@ -164,7 +146,7 @@ static bool readTargetFile(const QString &path, QByteArray *bytes, QString *erro
         const qint64 got = file.read(chunk, sizeof chunk);
         if (got < 0) {
             *error = QStringLiteral("cannot read target file %1: %2")
-                         .arg(quoted(path), file.errorString());
+                         .arg(CliQuoted(path), file.errorString());
             return false;
         }
         if (got == 0)
@@ -193,7 +175,7 @@ static bool addTargetFile(const QString &path, std::vector<ParsedTarget> *parsed
         at = end + 1;
         const auto fail = [&](const QString &why) {
             *error = QStringLiteral("%1:%2: %3")
-                         .arg(EscapedText(path, 64), QString::number(lineNumber), why);
+                         .arg(TerminalText(path, 64), QString::number(lineNumber), why);
             return false;
         };
         // A NUL would end the text early for the system's lookup: nothing a technician types.
@@ -266,29 +248,22 @@ QList<TargetModule> GroupByModule(const QStringList &hosts, HostResolver &resolv
         counts.append(1);
     }
 
-    // The addresses of every text: literal addresses at once, names from the resolver.
+    // The addresses of every text, as the window's link would find them: addresses at once,
+    // names from the resolver, nothing for a number that is no address.
     QList<QList<QHostAddress>> addresses(texts.size());
     QObject context;
     QEventLoop loop;
     int pending = 0;
     for (int i = 0; i < texts.size(); ++i) {
-        const QString &text = texts[i];
-        quint32 ipv4 = 0;
-        if (parseDotted(text, &ipv4)) {
-            addresses[i] = {QHostAddress(ipv4)};
+        const HostText host = ParseHostText(texts[i]);
+        if (host.kind == HostText::Kind::Address) {
+            addresses[i] = {host.address};
             continue;
         }
-        if (looksNumeric(text))
+        if (host.kind != HostText::Kind::Name)
             continue;
-        if (text.contains(QLatin1Char(':'))) {
-            const QHostAddress literal(text);
-            if (!literal.isNull()) {
-                addresses[i] = {literal};
-                continue;
-            }
-        }
         const bool started =
-            resolver.Lookup(text, &context, [&, i](const QList<QHostAddress> &answer) {
+            resolver.Lookup(host.host, &context, [&, i](const QList<QHostAddress> &answer) {
                 addresses[i] = answer;
                 if (--pending == 0)
                     loop.quit();

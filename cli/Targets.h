@@ -24,8 +24,8 @@ inline constexpr int MaxHostOctets = 255;
 
 // Each target is an address or host name, or a range of IPv4 addresses ("127.0.0.1-127.0.0.40",
 // or "127.0.0.1-40" for the last number only), and each file holds such targets, one or more per
-// line separated by spaces or commas, with "#" starting a comment. Addresses come back in their
-// plain dotted form ("127.000.0.01" as "127.0.0.1").
+// line separated by spaces or commas, with "#" starting a comment. Other targets are host text,
+// kept as given and read as the window reads its address field (ParseHostText).
 [[nodiscard]] TargetList ParseTargets(const QStringList &targets, const QStringList &files = {});
 
 // One module to run: the targets that reach it and the host its link opens.
@@ -44,6 +44,7 @@ struct TargetModule
 // Groups the targets by module: texts whose addresses overlap reach one module, which takes a
 // single connection at a time, so each module is run once. Addresses are compared as addresses
 // (an IPv4-mapped IPv6 address equals its IPv4 one); host names are looked up through
-// `resolver`, all at once, and this waits for the answers. Numeric texts that are not a full
-// dotted address ("127.1") are no addresses and stay apart, unresolved.
+// `resolver`, all at once, and this waits for the answers. A number that the window takes for
+// no address ("127.1", "0x7f.1", "127.000.0.1") is never looked up and stays apart, unresolved:
+// its link ends with the window's unknown host error.
 [[nodiscard]] QList<TargetModule> GroupByModule(const QStringList &hosts, HostResolver &resolver);

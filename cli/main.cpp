@@ -5,29 +5,11 @@
 #include <QCoreApplication>
 #include <QFile>
 
-#include <cstdio>
-#include <cstring>
-
+#include <sys/ioctl.h>
 #include <unistd.h>
-
-// --version before the command and its targets; everything else is the command line's own.
-static bool asksForVersion(int argc, char *argv[])
-{
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--") == 0)
-            return false;
-        if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-version") == 0)
-            return true;
-    }
-    return false;
-}
 
 int main(int argc, char *argv[])
 {
-    if (asksForVersion(argc, argv)) {
-        std::printf("velqa-cli %s\n", VELQA_VERSION);
-        return 0;
-    }
     // The status texts come from the catalogue, in English: no stored language is read.
     (void)MessageCatalogue::instance();
     QCoreApplication app(argc, argv);
@@ -38,5 +20,10 @@ int main(int argc, char *argv[])
     out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
     err.open(STDERR_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
     Console console(&out, &err, isatty(STDERR_FILENO) == 1);
+    // Read at each drawing of the progress bar, so a resized terminal gets a bar that fits.
+    console.setColumns([] {
+        winsize size{};
+        return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? int(size.ws_col) : 0;
+    });
     return RunCli(QCoreApplication::arguments(), console);
 }

@@ -2,6 +2,7 @@
 // figures.
 #include "ReportRender.h"
 
+#include "Escape.h"
 #include "ReportTexts.h"
 
 #include <QLocale>
@@ -85,49 +86,15 @@ QString html(QStringView text)
     return out;
 }
 
-// Module bytes: printable ASCII as itself (a backslash doubled), every other byte as \xHH.
-QString escapeBytes(const QByteArray &bytes)
-{
-    QString out;
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b == '\\')
-            out += QLatin1String("\\\\");
-        else if (b >= 0x20 && b < 0x7f)
-            out += QLatin1Char(char(b));
-        else
-            out += QStringLiteral("\\x%1").arg(b, 2, 16, QLatin1Char('0'));
-    }
-    return out;
-}
-
-// Journal text: printable characters of any script kept; control characters and those that
-// reorder or hide text as escapes.
-QString escapeText(const QString &text)
-{
-    QString out;
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u == '\\')
-            out += QLatin1String("\\\\");
-        else if (u < 0x20 || (u >= 0x7f && u <= 0x9f))
-            out += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
-        else if (!c.isPrint() && !c.isSurrogate())
-            out += QStringLiteral("\\u%1").arg(int(u), 4, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
-}
-
+// Module bytes by the byte rule, journal texts by the text rule (Escape.h), then HTML's own.
 QString bytesHtml(const QByteArray &bytes)
 {
-    return html(escapeBytes(bytes));
+    return html(EscapeBytes(bytes));
 }
 
 QString textHtml(const QString &text)
 {
-    return html(escapeText(text));
+    return html(EscapeText(text));
 }
 
 // Long names are cut in the charts; the tables and the marks' titles keep them whole.
@@ -370,12 +337,12 @@ private:
 
     QString stationText() const
     {
-        return r.query.station.isEmpty() ? t(ReportText::AllStations) : escapeText(r.query.station);
+        return r.query.station.isEmpty() ? t(ReportText::AllStations) : EscapeText(r.query.station);
     }
 
     QString moduleText() const
     {
-        return r.query.serial.isNull() ? t(ReportText::AllModules) : escapeBytes(r.query.serial);
+        return r.query.serial.isNull() ? t(ReportText::AllModules) : EscapeBytes(r.query.serial);
     }
 
     QString pageTitle() const
@@ -422,7 +389,7 @@ private:
                         html(moduleText()));
         out += QStringLiteral("<p class=\"meta\">%1 \u00b7 %2</p></header>")
                    .arg(html(t(ReportText::TimesIn)
-                                 .arg(escapeText(QString::fromUtf8(r.query.zone.id())))),
+                                 .arg(EscapeText(QString::fromUtf8(r.query.zone.id())))),
                         html(t(ReportText::Made).arg(localTime(r.made))));
         return out;
     }
@@ -595,7 +562,7 @@ private:
         QList<QStringList> rows;
         for (const ReportVersion &v : r.versions) {
             const QString label =
-                v.version.isNull() ? th(ReportText::NoVersion) : html(cut(escapeBytes(v.version)));
+                v.version.isNull() ? th(ReportText::NoVersion) : html(cut(EscapeBytes(v.version)));
             bars << BarRow{label, {double(v.modules)}, {number(v.modules)}};
             rows << QStringList{versionHtml(v.version), number(v.modules)};
         }

@@ -1,3 +1,4 @@
+#include "Escape.h"
 #include "simfleet.h"
 #include "simmodule.h"
 
@@ -27,18 +28,10 @@ static const char kDescription[] =
     "\"Loop Test Ok.\" 0x00 0x0D is echoed unchanged.\n"
     "The web page shows the serial number, version and slots, on any path.";
 
-// Messages quote command-line text: control characters reach the terminal as \xHH.
+// Messages quote command-line text: it reaches the terminal escaped and cut.
 static void fail(const QString &message)
 {
-    QString shown;
-    for (const QChar ch : message) {
-        if (ch.unicode() < 0x20 || ch.unicode() == 0x7F) {
-            shown += QStringLiteral("\\x%1").arg(ch.unicode(), 2, 16, QLatin1Char('0'));
-        } else {
-            shown += ch;
-        }
-    }
-    std::fprintf(stderr, "velqa-sim: %s\n", qPrintable(shown));
+    std::fprintf(stderr, "velqa-sim: %s\n", qPrintable(TerminalText(message, 1024)));
     std::exit(2);
 }
 

@@ -109,18 +109,25 @@ void TestCliOutput::jsonCarriesTheTestsResultFields()
     reader.cardId = QStringLiteral("No Card !");
     reader.status = QStringLiteral("Reader Card Ok");
     reader.scanStatus = QStringLiteral("Ok.");
-    ModuleResult loop = goodScan("127.0.0.2", "VQ000002");
+    // The scan found no module, so the test had no link to run on.
+    ModuleResult loop = failed("127.0.0.2", Outcome::NotConnected, "Start Scan Module!");
     loop.command = CliCommand::LoopTest;
-    loop.loopText = QStringLiteral("Loop Test Ok.");
     loop.scanStatus = QStringLiteral("Error!");
 
     const QJsonArray array =
         QJsonDocument::fromJson(FormatJson({reader, loop}, CliCommand::ReaderTest)).array();
-    QCOMPARE(array[0].toObject()["card"].toString(), "No Card !");
+    QCOMPARE(array[0].toObject()["card"].toString(), "");
     QCOMPARE(array[0].toObject()["scan_status"].toString(), "Ok.");
     QVERIFY(!array[0].toObject().contains("loop"));
-    QCOMPARE(array[1].toObject()["loop"].toString(), "Loop Test Ok.");
+    QVERIFY(array[1].toObject().contains("loop"));
+    QCOMPARE(array[1].toObject()["status"].toString(), "Start Scan Module!");
     QCOMPARE(array[1].toObject()["scan_status"].toString(), "Error!");
+
+    // The table speaks for itself, without the window's captions.
+    const QString table = FormatTable({reader, loop}, CliCommand::ReaderTest, false, 700);
+    QVERIFY2(table.contains(" no card ") && table.contains("not run: the scan failed") &&
+                 !table.contains("Start Scan") && !table.contains("No Card"),
+             qPrintable(table));
 }
 
 void TestCliOutput::discoverReportsOnlyModulesFound()
@@ -253,6 +260,7 @@ void TestCliOutput::progressBarOnlyOnATerminal()
         out.open(QIODevice::WriteOnly);
         err.open(QIODevice::WriteOnly);
         Console console(&out, &err, terminal);
+        console.setColumns([] { return 40; });
         console.showProgress(3, 10, 700);
         console.writeErr("a trace line\n");
         console.endProgress();
@@ -262,7 +270,7 @@ void TestCliOutput::progressBarOnlyOnATerminal()
             QCOMPARE(err.data(), QByteArray("a trace line\n"));
         } else {
             // The bar is cleared for the line and drawn again below it, then cleared at the end.
-            const QByteArray bar = ProgressLine(3, 10, 700).toUtf8();
+            const QByteArray bar = ProgressLine(3, 10, 700, 40).toUtf8();
             QCOMPARE(err.data(), "\r\x1b[K" + bar + "\r\x1b[Ka trace line\n" + bar + "\r\x1b[K");
         }
     }
@@ -271,19 +279,23 @@ void TestCliOutput::progressBarOnlyOnATerminal()
 void TestCliOutput::progressLine_data()
 {
     QTest::addColumn<int>("done");
-    QTest::addColumn<int>("total");
+    QTest::addColumn<int>("columns"); // 0: unknown
     QTest::addColumn<QString>("line");
-    QTest::newRow("start") << 0 << 250 << "[..........]   0/250  1.2 s";
-    QTest::newRow("part") << 125 << 250 << "[#####.....] 125/250  1.2 s";
-    QTest::newRow("end") << 250 << 250 << "[##########] 250/250  1.2 s";
+    QTest::newRow("start") << 0 << 80 << "[" + QString(30, '.') + "]   0/250  1.2 s";
+    QTest::newRow("end") << 250 << 80 << "[" + QString(30, '#') + "] 250/250  1.2 s";
+    // Never as wide as the terminal: a line that fills it may wrap.
+    QTest::newRow("40 columns") << 125 << 40 << "[###########...........] 125/250  1.2 s";
+    QTest::newRow("20 columns: no bar") << 125 << 20 << "125/250  1.2 s";
+    QTest::newRow("8 columns: the count") << 125 << 8 << "125/250";
+    QTest::newRow("width unknown") << 125 << 0 << "125/250  1.2 s";
 }
 
 void TestCliOutput::progressLine()
 {
     QFETCH(int, done);
-    QFETCH(int, total);
+    QFETCH(int, columns);
     QFETCH(QString, line);
-    QCOMPARE(ProgressLine(done, total, 1249, 10), line);
+    QCOMPARE(ProgressLine(done, 250, 1249, columns), line);
 }
 
 void TestCliOutput::moduleBytesReachNoTerminal_data()
@@ -339,12 +351,13 @@ void TestCliOutput::runsAtTheEdges_data()
 
     QTest::newRow("JUnit to a full disk")
         << QStringList{"scan", "127.0.15.1", "--junit", "/dev/full"} << 0 << 2
-        << "1 modules: 1 succeeded"
+        << "1 module: 1 succeeded"
         << "cannot write \"/dev/full\"";
+    // A number the window takes for no address is an unknown host of its own.
     QTest::newRow("one module under three names")
-        << QStringList{"scan", "127.0.15.3", "station-15", "127.000.015.003"} << 0 << 0
-        << "1 modules: 1 succeeded, 0 failed"
-        << "\"127.0.15.3\", \"station-15\" reach one module (127.0.15.3), run once";
+        << QStringList{"scan", "127.0.15.3", "station-15", "::ffff:127.0.15.3", "127.000.015.003"}
+        << 0 << 1 << "2 modules: 1 succeeded, 1 failed"
+        << "\"127.0.15.3\", \"station-15\", \"::ffff:127.0.15.3\" reach one module (127.0.15.3)";
     QTest::newRow("more jobs than the open files allow")
         << QStringList{"scan", "127.0.15.1-40", "--jobs", "40"} << 64 << 0
         << "40 modules: 40 succeeded, 0 failed"

@@ -22,8 +22,9 @@ void TestPrograms::options_data()
     for (const char *program : {VELQA_CONFIG_PROGRAM, VELQA_SIM_PROGRAM, VELQA_CLI_PROGRAM}) {
         const QByteArray name = QByteArray(program).mid(QByteArray(program).lastIndexOf('/') + 1);
         QTest::newRow(name + " --help") << program << "--help" << 0 << QByteArray("Usage: ");
-        QTest::newRow(name + " --version")
-            << program << "--version" << 0 << name + " " + VELQA_VERSION + "\n";
+        for (const char *version : {"--version", "-v"})
+            QTest::newRow(name + " " + version)
+                << program << version << 0 << name + " " + VELQA_VERSION + "\n";
         QTest::newRow(name + " unknown option")
             << program << "--no-such-option" << 2 << QByteArray("no-such-option");
     }
