@@ -8,7 +8,12 @@
 #include "JournalStore.h"
 #include "OperationResult.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 
 #include <cmath>
 
@@ -142,24 +147,99 @@ private:
     qint64 m_startMs = 0;
 };
 
-// Writes the plant's records into the journal at `url` (made or migrated as the tool does), in
-// batches of one transaction each; `progress` hears how far it got. False on the store's error,
-// which is then in `error`.
+// Writes the plant's records into the journal at `url`, made or migrated by the tool's own
+// store, which also writes the records into SQLite. For PostgreSQL the rows go in as the store
+// writes them (the same columns and forms) but a few hundred to a statement, which takes a
+// server minutes less than a statement per record. `progress` hears how far it got. False on an
+// error, which is then in `error`.
 template <typename Progress>
 bool WritePlantJournal(const QString &url, const PlantJournalOptions &options, Progress progress,
                        QString *error = nullptr)
 {
-    JournalStore store(ParseJournalUrl(url));
-    PlantJournal plant(options);
-    bool ok = store.open(options.schemaVersion);
-    for (qint64 n = 0; ok && n < options.records;) {
-        QList<JournalRecord> batch;
-        for (; n < options.records && batch.size() < 5000; ++n)
-            batch << plant.record(n);
-        ok = store.write(batch);
-        progress(n, options.records);
+    const JournalLocation location = ParseJournalUrl(url);
+    {
+        JournalStore store(location);
+        bool ok = store.open(options.schemaVersion);
+        PlantJournal plant(options);
+        for (qint64 n = 0;
+             ok && location.kind == JournalLocation::Kind::Sqlite && n < options.records;) {
+            QList<JournalRecord> batch;
+            for (; n < options.records && batch.size() < 5000; ++n)
+                batch << plant.record(n);
+            ok = store.write(batch);
+            progress(n, options.records);
+        }
+        if (!ok && error)
+            *error = store.error();
+        if (!ok || location.kind == JournalLocation::Kind::Sqlite)
+            return ok;
     }
-    if (!ok && error)
-        *error = store.error();
+    const QString name = QStringLiteral("plant-journal");
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        db.setDatabaseName(location.database);
+        db.setHostName(location.host);
+        db.setPort(location.port);
+        db.setUserName(location.user);
+        db.setPassword(location.password);
+        ok = db.open();
+        const auto rows = [](int count, int columns) {
+            QStringList marks(columns, QStringLiteral("?"));
+            const QString row = QLatin1Char('(') + marks.join(QLatin1Char(',')) + QLatin1Char(')');
+            return QStringList(count, row).join(QLatin1Char(','));
+        };
+        constexpr int kRows = 400;
+        PlantJournal plant(options);
+        for (qint64 n = 0; ok && n < options.records;) {
+            ok = db.transaction();
+            for (int statement = 0; ok && statement < 25 && n < options.records; ++statement) {
+                QVariantList records;
+                QVariantList slotValues;
+                int count = 0;
+                for (; count < kRows && n < options.records; ++count, ++n) {
+                    const JournalRecord r = plant.record(n);
+                    const QString id = r.id.toString(QUuid::WithoutBraces);
+                    records << id << r.time.toUTC().toString("yyyy-MM-ddTHH:mm:ss.zzzZ") << r.source
+                            << r.station << r.user << r.toolVersion << r.address << r.operation
+                            << r.outcome << r.status << r.serial << r.version << r.card << r.loop
+                            << QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(r.errors))
+                                                     .toJson(QJsonDocument::Compact))
+                            << r.durationMs;
+                    for (const JournalSlot &slot : r.slotsRead)
+                        slotValues << id << slot.slot << slot.data;
+                }
+                QSqlQuery insert(db);
+                ok = insert.prepare(QStringLiteral("INSERT INTO journal_record (id, time_utc, "
+                                                   "source, station, user_name, tool_version, "
+                                                   "address, operation, outcome, status, serial, "
+                                                   "version, card, loop_reply, errors, "
+                                                   "duration_ms) VALUES ") +
+                                    rows(count, 16));
+                for (int i = 0; ok && i < records.size(); ++i)
+                    insert.bindValue(i, records[i]);
+                ok = ok && insert.exec();
+                if (ok && !slotValues.isEmpty()) {
+                    QSqlQuery slotInsert(db);
+                    ok = slotInsert.prepare(
+                        QStringLiteral("INSERT INTO journal_slot (record_id, slot, data) VALUES ") +
+                        rows(int(slotValues.size() / 3), 3));
+                    for (int i = 0; ok && i < slotValues.size(); ++i)
+                        slotInsert.bindValue(i, slotValues[i]);
+                    ok = ok && slotInsert.exec();
+                    if (!ok && error)
+                        *error = slotInsert.lastError().text();
+                } else if (!ok && error) {
+                    *error = insert.lastError().text();
+                }
+            }
+            ok = ok && db.commit();
+            progress(n, options.records);
+        }
+        if (!ok && error && error->isEmpty())
+            *error = db.lastError().text();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
     return ok;
 }

@@ -181,6 +181,16 @@ struct Series
     MarkStyle style;
 };
 
+// About how wide a text is drawn at the charts' 12 pixels: Chinese characters take twice the
+// room of Latin ones.
+double textWidth(const QString &text)
+{
+    double width = 0;
+    for (const QChar c : text)
+        width += c.unicode() >= 0x2e80 ? 13 : 7;
+    return width;
+}
+
 // A legend row at the top of a chart: a swatch and the name of each series.
 QString legend(const QString &chartId, const QList<Series> &series, double left, double width)
 {
@@ -188,7 +198,7 @@ QString legend(const QString &chartId, const QList<Series> &series, double left,
     double x = left;
     double y = 8;
     for (int i = 0; i < series.size(); ++i) {
-        const double itemWidth = 34 + 7.5 * double(cut(series[i].name).size());
+        const double itemWidth = 34 + textWidth(cut(series[i].name));
         if (x + itemWidth > left + width && x > left) {
             x = left;
             y += 20;
@@ -381,11 +391,12 @@ private:
     {
         QString out = QStringLiteral("<header><h1>%1</h1>").arg(html(t(ReportText::Title)));
         const QDateTime lastInstant = r.query.until.addMSecs(-1);
-        out += QStringLiteral("<p class=\"meta\">%1: %2 \u2013 %3</p>")
-                   .arg(th(ReportText::Period), html(localTime(r.query.since)),
+        const QString colon = th(ReportText::Colon);
+        out += QStringLiteral("<p class=\"meta\">%1%2%3 \u2013 %4</p>")
+                   .arg(th(ReportText::Period), colon, html(localTime(r.query.since)),
                         html(localTime(lastInstant)));
-        out += QStringLiteral("<p class=\"meta\">%1: %2 \u00b7 %3: %4</p>")
-                   .arg(th(ReportText::Station), html(stationText()), th(ReportText::Module),
+        out += QStringLiteral("<p class=\"meta\">%1%2%3 \u00b7 %4%2%5</p>")
+                   .arg(th(ReportText::Station), colon, html(stationText()), th(ReportText::Module),
                         html(moduleText()));
         out += QStringLiteral("<p class=\"meta\">%1 \u00b7 %2</p></header>")
                    .arg(html(t(ReportText::TimesIn)

@@ -19,6 +19,7 @@ struct Row
 // UTF-8. "%1" is filled in by the report.
 constexpr Row kRows[] = {
     {ReportText::Title, "VELQA operations report", "VELQA 操作记录报表", "VELQA 操作記錄報表"},
+    {ReportText::Colon, ": ", "：", "："},
     {ReportText::History, "History", "历史记录", "歷史記錄"},
     {ReportText::Reading, "Reading the journal\u2026", "正在读取操作记录\u2026",
      "正在讀取操作記錄\u2026"},

@@ -7,6 +7,7 @@
 // operations are named with its button captions.
 enum class ReportText {
     Title,
+    Colon,
     History,
     Reading,
     CannotRead,

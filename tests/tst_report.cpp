@@ -264,6 +264,7 @@ void TestReport::aggregates()
 
 void TestReport::days_data()
 {
+    QTest::addColumn<QString>("store");
     QTest::addColumn<QString>("zone");
     QTest::addColumn<QDateTime>("time");
     QTest::addColumn<QDate>("day");
@@ -271,23 +272,32 @@ void TestReport::days_data()
         return QDateTime(QDate(2024, 5, d), QTime(h, m), Qt::UTC);
     };
     // The station's zone as TZ names it: 23:30 local is 21:30 UTC in May.
-    QTest::newRow("23:30 local") << QString() << utc(1, 21, 30) << QDate(2024, 5, 1);
-    QTest::newRow("00:30 local") << QString() << utc(1, 22, 30) << QDate(2024, 5, 2);
-    QTest::newRow("half-hour zone, 23:30") << "Asia/Kolkata" << utc(1, 18, 0) << QDate(2024, 5, 1);
-    QTest::newRow("half-hour zone, 00:10") << "Asia/Kolkata" << utc(1, 18, 40) << QDate(2024, 5, 2);
+    QTest::newRow("23:30 local") << "sqlite" << QString() << utc(1, 21, 30) << QDate(2024, 5, 1);
+    QTest::newRow("00:30 local") << "sqlite" << QString() << utc(1, 22, 30) << QDate(2024, 5, 2);
     QTest::newRow("summer time begins, 00:30")
+        << "sqlite"
         << "Europe/Berlin" << QDateTime(QDate(2024, 3, 30), QTime(23, 30), Qt::UTC)
         << QDate(2024, 3, 31);
+    // Midnight at 18:30 UTC: PostgreSQL's hour from 18:00 is split there.
+    for (const char *store : {"sqlite", "postgresql"}) {
+        QTest::addRow("%s, half-hour zone, 23:30", store)
+            << store << "Asia/Kolkata" << utc(1, 18, 0) << QDate(2024, 5, 1);
+        QTest::addRow("%s, half-hour zone, 00:10", store)
+            << store << "Asia/Kolkata" << utc(1, 18, 40) << QDate(2024, 5, 2);
+    }
 }
 
 void TestReport::days()
 {
+    QFETCH(QString, store);
     QFETCH(QString, zone);
     QFETCH(QDateTime, time);
     QFETCH(QDate, day);
     JournalRecord r = plant().first();
     r.time = time;
-    const QString url = journal(QStringLiteral("sqlite"), {r});
+    const QString url = journal(store, {r});
+    if (url.isEmpty())
+        QSKIP("no PostgreSQL server here");
     ReportQuery query;
     if (!zone.isEmpty())
         query.zone = QTimeZone(zone.toLatin1());
@@ -447,12 +457,13 @@ void TestReport::historyWindow()
                                     .arg(silent.serverPort())
                                     .toUtf8());
     window.findChild<QAction *>(QStringLiteral("actHistory"))->trigger();
+    // Whatever the window's thread had to do since is done, and the journal still says nothing.
+    QCoreApplication::processEvents();
     history = hook->historyWindow();
-    QSignalSpy failed(history.data(), &HistoryWindow::reportReady);
-    QVERIFY(silent.waitForNewConnection(10000));
     auto *status = history->findChild<QLabel *>(QStringLiteral("lblHistoryStatus"));
     QCOMPARE(status->text(), QStringLiteral("正在读取操作记录…"));
-    QCOMPARE(failed.count(), 0);
+    QSignalSpy failed(history.data(), &HistoryWindow::reportReady);
+    QVERIFY(silent.waitForNewConnection(10000));
     QTcpSocket *held = silent.nextPendingConnection();
     held->abort();
     QVERIFY(failed.wait(30000));
