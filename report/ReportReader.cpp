@@ -358,19 +358,20 @@ bool readDaysByHour(ReportConnection &db, const Where &where, ReportData &report
         part += QStringLiteral(" ELSE 0 END");
     }
     const QDate first = report.days.isEmpty() ? QDate() : report.days.first().day;
-    return db.run(QStringLiteral("SELECT substr(time_utc, 1, 13), %1, outcome, COUNT(*) FROM "
-                                 "journal_record WHERE %2 GROUP BY 1, 2, 3")
-                      .arg(part, where.sql),
-                  where.values, [&](const QSqlQuery &q) {
-                      const QDateTime start =
-                          QDateTime::fromString(q.value(0).toString() + QStringLiteral(":00:00Z"),
-                                                Qt::ISODate)
-                              .addSecs(60 * q.value(1).toLongLong());
-                      const qint64 index = first.daysTo(start.toTimeZone(query.zone).date());
-                      if (index >= 0 && index < report.days.size())
-                          report.days[index].outcomes[q.value(2).toString()] +=
-                              q.value(3).toLongLong();
-                  });
+    // A constant among the keys still costs its hashing.
+    return db.run(
+        QStringLiteral("SELECT substr(time_utc, 1, 13), %1, outcome, COUNT(*) FROM "
+                       "journal_record WHERE %2 GROUP BY 1, %3")
+            .arg(part, where.sql, minutes.isEmpty() ? QStringLiteral("3") : QStringLiteral("2, 3")),
+        where.values, [&](const QSqlQuery &q) {
+            const QDateTime start =
+                QDateTime::fromString(q.value(0).toString() + QStringLiteral(":00:00Z"),
+                                      Qt::ISODate)
+                    .addSecs(60 * q.value(1).toLongLong());
+            const qint64 index = first.daysTo(start.toTimeZone(query.zone).date());
+            if (index >= 0 && index < report.days.size())
+                report.days[index].outcomes[q.value(2).toString()] += q.value(3).toLongLong();
+        });
 }
 
 // Records per local day and outcome, the days following the zone's own rules (summer time,
@@ -398,76 +399,157 @@ QString latestPerModule(const ReportConnection &db, const QString &columns, cons
              db.moduleIndex() ? QStringLiteral("serial") : QStringLiteral("+serial"));
 }
 
-// PostgreSQL finds the latest record of each module in one pass of hashing: the largest of
-// the texts [time, columns...], in which the time comes first and is always as long.
-QString latestAsText(const QStringList &columns)
+// A number of modules running `version` (null: their latest record had none).
+void addVersion(ReportData &report, const QByteArray &version, qint64 modules)
 {
-    return QStringLiteral("MAX(json_build_array(time_utc, %1)::text)").arg(columns.join(", "));
+    report.modulesSeen += modules;
+    for (ReportVersion &v : report.versions) {
+        if (v.version.isNull() == version.isNull() && v.version == version) {
+            v.modules += modules;
+            return;
+        }
+    }
+    report.versions << ReportVersion{version, modules};
 }
 
-// The values after the time in such a text; the time itself under `time`.
-QJsonArray latestValues(const QVariant &text, QDateTime *time = nullptr)
+// Most modules first; then by version, the modules without one last.
+void sortVersions(ReportData &report)
 {
-    QJsonArray values = QJsonDocument::fromJson(text.toString().toUtf8()).array();
-    if (time)
-        *time = QDateTime::fromString(values.first().toString(), Qt::ISODateWithMs).toUTC();
-    values.removeFirst();
-    return values;
+    std::sort(report.versions.begin(), report.versions.end(),
+              [](const ReportVersion &a, const ReportVersion &b) {
+                  if (a.modules != b.modules)
+                      return a.modules > b.modules;
+                  if (a.version.isNull() != b.version.isNull())
+                      return b.version.isNull();
+                  return a.version < b.version;
+              });
 }
 
-// A module's bytes in such a text, as hexadecimal digits ("encode(version, 'hex')").
-QByteArray bytesFromHex(const QJsonValue &value)
-{
-    return value.isNull() ? QByteArray() : QByteArray::fromHex(value.toString().toLatin1());
-}
+const QString kFailed = QStringLiteral("outcome NOT IN ") + QLatin1String(kSuccessWords);
 
-// The firmware of each module: the version of its latest record in the period.
+// SQLite: the firmware of each module, the version of its latest record in the period.
 bool readVersions(ReportConnection &db, const Where &where, ReportData &report)
 {
-    const QString sql =
-        db.sqlite()
-            ? QStringLiteral("SELECT version, COUNT(*) FROM (%1) latest GROUP BY version")
-                  .arg(latestPerModule(db, QStringLiteral("version"), where))
-            : QStringLiteral("SELECT latest, COUNT(*) FROM (SELECT %1 AS latest FROM "
-                             "journal_record WHERE %2 AND %3 GROUP BY serial) m GROUP BY latest")
-                  .arg(latestAsText({QStringLiteral("encode(version, 'hex')")}), where.sql,
-                       QLatin1String(kHasSerial));
-    QMap<QByteArray, qint64> modules;
-    qint64 withoutVersion = 0;
-    const bool ok = db.run(sql, where.values, [&](const QSqlQuery &q) {
-        const QByteArray version =
-            db.sqlite() ? bytesAt(q, 0) : bytesFromHex(latestValues(q.value(0)).at(0));
-        (version.isNull() ? withoutVersion : modules[version]) += q.value(1).toLongLong();
-        report.modulesSeen += q.value(1).toLongLong();
+    return db.run(QStringLiteral("SELECT version, COUNT(*) FROM (%1) latest GROUP BY version")
+                      .arg(latestPerModule(db, QStringLiteral("version"), where)),
+                  where.values, [&](const QSqlQuery &q) {
+                      addVersion(report, bytesAt(q, 0), q.value(1).toLongLong());
+                  });
+}
+
+// SQLite: the modules with the most failures, the records without a serial as one.
+bool readFailureCounts(ReportConnection &db, const Where &where, ReportData &report)
+{
+    QVariantList values = where.values;
+    values << report.query.listLimit;
+    return db.run(QStringLiteral("SELECT %1 AS module, COUNT(*) AS failures, MAX(time_utc) AS "
+                                 "last FROM journal_record WHERE %2 AND %3 GROUP BY %1 ORDER BY "
+                                 "failures DESC, last DESC, CASE WHEN %1 IS NULL THEN 0 ELSE 1 "
+                                 "END, module LIMIT ?")
+                      .arg(QLatin1String(kSerialKey), where.sql, kFailed),
+                  values, [&](const QSqlQuery &q) {
+                      report.mostFailures
+                          << ReportFailingModule{bytesAt(q, 0), QString(), q.value(1).toLongLong(),
+                                                 QString(), storedTime(q.value(2))};
+                  });
+}
+
+// SQLite: modules whose latest record before the end of the period is older than the stale
+// limit, longest unseen first, and how many there are.
+bool readStale(ReportConnection &db, ReportData &report)
+{
+    const ReportQuery &query = report.query;
+    const Where where = recordsWhere(query, QDateTime(), query.until, true, TimeIndex::Avoid);
+    QVariantList values = where.values;
+    values << timeText(report.staleBefore()) << query.staleLimit;
+    return db.run(QStringLiteral("SELECT serial, time_utc, address, version, COUNT(*) OVER () "
+                                 "FROM (%1) latest WHERE time_utc < ? ORDER BY time_utc, serial "
+                                 "LIMIT ?")
+                      .arg(latestPerModule(db, QStringLiteral("address, version"), where)),
+                  values, [&](const QSqlQuery &q) {
+                      report.stale << ReportStaleModule{bytesAt(q, 0), storedTime(q.value(1)),
+                                                        q.value(2).toString(), bytesAt(q, 3)};
+                      report.staleModules = q.value(4).toLongLong();
+                  });
+}
+
+// PostgreSQL: everything by module in one pass, hashing each record once into its module's
+// group: the latest record (the largest of the texts [time, address, version], in which the
+// time comes first and is always as long), the failures in the period and the last one. Then
+// from those groups the versions, the modules with the most failures and the stale ones. With
+// --stale the pass covers the records before the period too: a module seen in the period has
+// its latest record there.
+bool readModules(ReportConnection &db, ReportData &report)
+{
+    const ReportQuery &query = report.query;
+    const bool stale = query.staleDays >= 0;
+    const Where where = recordsWhere(query, stale ? QDateTime() : query.since, query.until, false,
+                                     TimeIndex::Avoid);
+    const QString since = timeText(query.since);
+    QVariantList values{since, since};
+    values << where.values << since << query.listLimit;
+    QString sql =
+        QStringLiteral(
+            "WITH m AS MATERIALIZED (SELECT %1 AS module, MAX(json_build_array(time_utc, "
+            "address, encode(version, 'hex'))::text) AS seen, MAX(time_utc) AS last_seen, "
+            "SUM(CASE WHEN time_utc >= ? AND %2 THEN 1 ELSE 0 END) AS failures, MAX(CASE WHEN "
+            "time_utc >= ? AND %2 THEN time_utc END) AS last_failure FROM journal_record WHERE %3 "
+            "GROUP BY 1) "
+            "SELECT 'v', NULL::bytea, seen::json->>2, COUNT(*), NULL FROM m WHERE module IS NOT "
+            "NULL AND last_seen >= ? GROUP BY 3 "
+            "UNION ALL (SELECT 'f', module, NULL, failures, last_failure FROM m WHERE failures > "
+            "0 ORDER BY failures DESC, last_failure DESC, module IS NOT NULL, module LIMIT ?)")
+            .arg(QLatin1String(kSerialKey), kFailed, where.sql);
+    if (stale) {
+        sql += QStringLiteral(" UNION ALL (SELECT 's', module, seen, COUNT(*) OVER (), last_seen "
+                              "FROM m WHERE module IS NOT NULL AND last_seen < ? ORDER BY "
+                              "last_seen, module LIMIT ?)");
+        values << timeText(report.staleBefore()) << query.staleLimit;
+    }
+    const bool ok = db.run(sql, values, [&](const QSqlQuery &q) {
+        const QString kind = q.value(0).toString();
+        if (kind == QLatin1String("v")) {
+            addVersion(report,
+                       q.isNull(2) ? QByteArray()
+                                   : QByteArray::fromHex(q.value(2).toString().toLatin1()),
+                       q.value(3).toLongLong());
+        } else if (kind == QLatin1String("f")) {
+            report.mostFailures << ReportFailingModule{bytesAt(q, 1), QString(),
+                                                       q.value(3).toLongLong(), QString(),
+                                                       storedTime(q.value(4))};
+        } else {
+            const QJsonArray seen = QJsonDocument::fromJson(q.value(2).toString().toUtf8()).array();
+            report.stale << ReportStaleModule{
+                bytesAt(q, 1), storedTime(seen.at(0).toString()), seen.at(1).toString(),
+                seen.at(2).isNull() ? QByteArray()
+                                    : QByteArray::fromHex(seen.at(2).toString().toLatin1())};
+            report.staleModules = q.value(3).toLongLong();
+        }
     });
-    for (auto it = modules.cbegin(); it != modules.cend(); ++it)
-        report.versions << ReportVersion{it.key(), it.value()};
-    if (withoutVersion > 0)
-        report.versions << ReportVersion{QByteArray(), withoutVersion};
-    std::stable_sort(
-        report.versions.begin(), report.versions.end(),
-        [](const ReportVersion &a, const ReportVersion &b) { return a.modules > b.modules; });
+    // The union's parts come in no set order.
+    std::stable_sort(report.mostFailures.begin(), report.mostFailures.end(),
+                     [](const ReportFailingModule &a, const ReportFailingModule &b) {
+                         if (a.failures != b.failures)
+                             return a.failures > b.failures;
+                         if (a.lastFailure != b.lastFailure)
+                             return a.lastFailure > b.lastFailure;
+                         if (a.serial.isNull() != b.serial.isNull())
+                             return a.serial.isNull();
+                         return a.serial < b.serial;
+                     });
+    std::stable_sort(report.stale.begin(), report.stale.end(),
+                     [](const ReportStaleModule &a, const ReportStaleModule &b) {
+                         return a.lastSeen != b.lastSeen ? a.lastSeen < b.lastSeen
+                                                         : a.serial < b.serial;
+                     });
     return ok;
 }
 
-// The modules with the most failures (the records without a serial as one), then the status
-// and address of each one's last failure, and the address of its latest record in the period.
-bool readFailures(ReportConnection &db, const Where &where, ReportData &report)
+// The status and address of each listed module's last failure, and the address of its latest
+// record in the period.
+bool readFailureDetails(ReportConnection &db, const Where &where, ReportData &report)
 {
-    const QString failed = QStringLiteral(" AND outcome NOT IN ") + QLatin1String(kSuccessWords);
-    QVariantList values = where.values;
-    values << report.query.listLimit;
-    if (!db.run(QStringLiteral("SELECT %1 AS module, COUNT(*) AS failures, MAX(time_utc) AS "
-                               "last FROM journal_record WHERE %2%3 GROUP BY %1 ORDER BY "
-                               "failures DESC, last DESC, CASE WHEN %1 IS NULL THEN 0 ELSE 1 "
-                               "END, module LIMIT ?")
-                    .arg(QLatin1String(kSerialKey), where.sql, failed),
-                values, [&](const QSqlQuery &q) {
-                    report.mostFailures
-                        << ReportFailingModule{bytesAt(q, 0), QString(), q.value(1).toLongLong(),
-                                               QString(), storedTime(q.value(2))};
-                }))
-        return false;
+    const QString failed = QStringLiteral(" AND ") + kFailed;
     QVariantList serials;
     bool unknownModule = false;
     for (const ReportFailingModule &module : std::as_const(report.mostFailures)) {
@@ -553,41 +635,6 @@ bool readDurations(ReportConnection &db, const Where &where, ReportData &report)
     return true;
 }
 
-// Modules whose latest record before the end of the period is older than the stale limit,
-// longest unseen first, and how many there are.
-bool readStale(ReportConnection &db, ReportData &report)
-{
-    const ReportQuery &query = report.query;
-    const Where where =
-        recordsWhere(query, QDateTime(), query.until, db.sqlite(), TimeIndex::Avoid);
-    QVariantList values = where.values;
-    values << timeText(report.staleBefore()) << query.staleLimit;
-    if (db.sqlite())
-        return db.run(QStringLiteral("SELECT serial, time_utc, address, version, COUNT(*) OVER () "
-                                     "FROM (%1) latest WHERE time_utc < ? ORDER BY time_utc, "
-                                     "serial LIMIT ?")
-                          .arg(latestPerModule(db, QStringLiteral("address, version"), where)),
-                      values, [&](const QSqlQuery &q) {
-                          report.stale << ReportStaleModule{bytesAt(q, 0), storedTime(q.value(1)),
-                                                            q.value(2).toString(), bytesAt(q, 3)};
-                          report.staleModules = q.value(4).toLongLong();
-                      });
-    return db.run(QStringLiteral("SELECT serial, %1, COUNT(*) OVER () FROM journal_record WHERE "
-                                 "%2 AND %3 GROUP BY serial HAVING MAX(time_utc) < ? ORDER BY "
-                                 "MAX(time_utc), serial LIMIT ?")
-                      .arg(latestAsText({QStringLiteral("address"),
-                                         QStringLiteral("encode(version, 'hex')")}),
-                           where.sql, QLatin1String(kHasSerial)),
-                  values, [&](const QSqlQuery &q) {
-                      ReportStaleModule module{bytesAt(q, 0), {}, {}, {}};
-                      const QJsonArray latest = latestValues(q.value(1), &module.lastSeen);
-                      module.lastAddress = latest.at(0).toString();
-                      module.version = bytesFromHex(latest.at(1));
-                      report.stale << module;
-                      report.staleModules = q.value(2).toLongLong();
-                  });
-}
-
 } // namespace
 
 std::optional<ReportData> ReadReport(const QString &url, const ReportQuery &query, QString *error)
@@ -598,10 +645,13 @@ std::optional<ReportData> ReadReport(const QString &url, const ReportQuery &quer
     ReportConnection db(ParseJournalUrl(url));
     const Where where =
         recordsWhere(query, query.since, query.until, db.sqlite(), TimeIndex::Avoid);
-    const bool ok = db.open() && readTallies(db, where, report) && readDays(db, where, report) &&
-                    readVersions(db, where, report) && readFailures(db, where, report) &&
-                    readDurations(db, where, report) &&
-                    (query.staleDays < 0 || readStale(db, report));
+    const bool ok =
+        db.open() && readTallies(db, where, report) && readDays(db, where, report) &&
+        (db.sqlite() ? readVersions(db, where, report) && readFailureCounts(db, where, report) &&
+                           (query.staleDays < 0 || readStale(db, report))
+                     : readModules(db, report)) &&
+        readFailureDetails(db, where, report) && readDurations(db, where, report);
+    sortVersions(report);
     if (!ok) {
         if (error)
             *error = db.error();
