@@ -8,6 +8,7 @@
 #include "MainWindow.h"
 #include "MessageCatalogue.h"
 #include "RecordingDoubles.h"
+#include "SignalClose.h"
 #include "TestClock.h"
 #include "WebTestSupport.h"
 #include "simmodule.h"
@@ -27,6 +28,7 @@
 #include <QWebEngineView>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
 
 // The window driven as a technician drives it, against a simulated module on loopback.
@@ -454,21 +456,55 @@ private slots:
         QCOMPARE(text("pnMsg"), QStringLiteral("Ok."));
     }
 
+    void closeRequestDuringAnOperation_data()
+    {
+        QTest::addColumn<int>("signalNumber"); // 0: the window is asked to close
+        QTest::addColumn<QByteArray>("button");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("operation");
+        QTest::newRow("close while setting data")
+            << 0 << QByteArray("btnSetData") << "Set Data Error"
+            << "set-test-data";
+        QTest::newRow("SIGTERM during a scan") << int(SIGTERM) << QByteArray("btnScan") << "Error!"
+                                               << "scan";
+    }
+
+    // The operation in flight runs on to its end, finds the link closed, and its record is made.
     void closeRequestDuringAnOperation()
     {
         // Runs last: closing the last window asks the application to quit.
+        QFETCH(int, signalNumber);
+        QFETCH(QByteArray, button);
+        QFETCH(QString, status);
+        QFETCH(QString, operation);
+        const QString url =
+            "sqlite:" + m_store.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        const QByteArray before = qgetenv(JournalEnvironment);
+        qputenv(JournalEnvironment, url.toUtf8());
+        createWindow();
+        qputenv(JournalEnvironment, before);
+        SignalClose::Watch(m_window.get());
         connectLink();
         SimFaults silent;
         silent.silent = true;
         m_sim->setFaults(silent);
-        m_clock->after(300, [this] { m_window->close(); });
-        click("btnSetData");
-        // The operation ran on to its end and found the link closed.
+        m_clock->after(300, [this, signalNumber] {
+            signalNumber ? void(::raise(signalNumber)) : void(m_window->close());
+        });
+        click(button.constData());
         QVERIFY(!m_window->isVisible());
         QVERIFY(!m_window->link().ConnectedFlag());
-        QCOMPARE(text("pnMsg"), QStringLiteral("Set Data Error"));
+        QCOMPARE(text("pnMsg"), status);
         QVERIFY(m_window->WindowEnabled());
         QVERIFY(!QApplication::overrideCursor());
+
+        m_window.reset(); // the tool ends
+        JournalStore reader(ParseJournalUrl(url));
+        QVERIFY2(reader.open(), qPrintable(reader.error()));
+        const QList<JournalRecord> records = reader.read({}).value_or(QList<JournalRecord>());
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records.first().operation, operation);
+        QCOMPARE(records.first().status, status);
     }
 
 private:

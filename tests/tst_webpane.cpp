@@ -1,11 +1,14 @@
 #include "ModulePage.h"
+#include "PaneGate.h"
 #include "WebPane.h"
 
 #include <QApplication>
 #include <QLabel>
+#include <QNetworkDatagram>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QUdpSocket>
 #include <QWebEngineView>
 #include <QtTest>
 
@@ -27,7 +30,12 @@ public:
     [[nodiscard]] quint16 port() const { return m_server.serverPort(); }
     [[nodiscard]] int pageRequests() const { return m_pageRequests; }
     [[nodiscard]] int connections() const { return m_connections; }
+    [[nodiscard]] int requests(const QByteArray &path) const { return m_requests.value(path); }
     void setPage(const QByteArray &path, const QByteArray &body) { m_pages.insert(path, body); }
+    void setRedirect(const QByteArray &path, const QByteArray &location)
+    {
+        m_redirects.insert(path, location);
+    }
 
 private:
     void onNewConnection()
@@ -43,14 +51,23 @@ private:
     {
         QByteArray &request = m_pending[socket];
         request += socket->readAll();
-        if (!request.contains("\r\n\r\n"))
+        const qsizetype headEnd = request.indexOf("\r\n\r\n");
+        if (headEnd < 0)
+            return;
+        // A request's body is read whole before it is answered.
+        const qsizetype length = request.indexOf("Content-Length: ");
+        if (length > 0 && length < headEnd &&
+            request.size() < headEnd + 4 + request.mid(length + 16, 12).split('\r')[0].toLongLong())
             return;
         const QList<QByteArray> requestLine = request.left(request.indexOf("\r\n")).split(' ');
         m_pending.remove(socket);
         const QByteArray path = requestLine.value(1);
+        ++m_requests[path];
         QByteArray status = "404 Not Found";
         QByteArray body = "<html><body>nothing here</body></html>";
-        if (path == "/") {
+        if (m_redirects.contains(path)) {
+            status = "302 Found\r\nLocation: " + m_redirects.value(path);
+        } else if (path == "/") {
             ++m_pageRequests;
             status = "200 OK";
             body = "<html><head><title>Module page</title></head><body>serial 0001</body></html>";
@@ -68,13 +85,77 @@ private:
     QTcpServer m_server;
     QHash<QTcpSocket *, QByteArray> m_pending;
     QHash<QByteArray, QByteArray> m_pages;
+    QHash<QByteArray, QByteArray> m_redirects;
+    QHash<QByteArray, int> m_requests;
     int m_pageRequests = 0;
     int m_connections = 0;
+};
+
+// Addresses the module's page must never reach: a TCP listener on another loopback address, one on
+// the module's own address but another port, and a UDP socket. Each counts what it hears.
+class Bystanders : public QObject
+{
+    Q_OBJECT
+
+public:
+    Bystanders()
+    {
+        for (QTcpServer *server : {&m_off, &m_side}) {
+            connect(server, &QTcpServer::newConnection, this, [this, server] {
+                while (QTcpSocket *socket = server->nextPendingConnection()) {
+                    ++m_heard;
+                    socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+                    socket->disconnectFromHost();
+                    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+                }
+            });
+        }
+        connect(&m_udp, &QUdpSocket::readyRead, this, [this] {
+            while (m_udp.hasPendingDatagrams()) {
+                m_udp.receiveDatagram();
+                ++m_heard;
+            }
+        });
+    }
+
+    [[nodiscard]] bool Listen()
+    {
+        return m_off.listen(QHostAddress(QStringLiteral("127.77.0.9")), 0) &&
+               m_side.listen(QHostAddress::LocalHost, 0) &&
+               m_udp.bind(QHostAddress(QStringLiteral("127.77.0.9")), 0);
+    }
+    // The page's text with OFF, SIDE and UDP replaced by the listeners' host:port.
+    [[nodiscard]] QByteArray Aim(QByteArray text) const
+    {
+        return text.replace("OFF", "127.77.0.9:" + QByteArray::number(m_off.serverPort()))
+            .replace("SIDE", QByteArray::number(m_side.serverPort()))
+            .replace("UDP", "127.77.0.9:" + QByteArray::number(m_udp.localPort()));
+    }
+    // Connections and datagrams, those still waiting in the backlog included.
+    [[nodiscard]] int heard() const
+    {
+        return m_heard + int(m_off.hasPendingConnections()) + int(m_side.hasPendingConnections()) +
+               int(m_udp.hasPendingDatagrams());
+    }
+
+private:
+    QTcpServer m_off;
+    QTcpServer m_side;
+    QUdpSocket m_udp;
+    int m_heard = 0;
 };
 
 class TestWebPane : public QObject
 {
     Q_OBJECT
+
+    struct HostilePane
+    {
+        PageServer server;
+        QWebEngineView view;
+        WebPane pane{&view};
+    };
+    std::unique_ptr<HostilePane> m_hostile;
 
 private slots:
     void webLocation_data();
@@ -87,6 +168,11 @@ private slots:
     void prepareKeepsUserFlags();
     void pageDialogs_data();
     void pageDialogs();
+    void moduleRule_data();
+    void moduleRule();
+    void pageReachesOnlyTheModule_data();
+    void pageReachesOnlyTheModule();
+    void cleanupTestCase() { m_hostile.reset(); }
 };
 
 void TestWebPane::webLocation_data()
@@ -213,7 +299,8 @@ void TestWebPane::unreachableAddressIsNotAnError()
 void TestWebPane::prepareKeepsUserFlags()
 {
     const QByteArray saved = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--user-flag  --disable-component-update");
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--user-flag  --disable-component-update "
+                                          "--no-proxy-server --proxy-server=http://127.0.0.9:1");
 
     PrepareWebEngine();
     PrepareWebEngine();
@@ -224,6 +311,15 @@ void TestWebPane::prepareKeepsUserFlags()
     QCOMPARE(flags.count("--disable-component-update"), 1);
     QCOMPARE(flags.count("--disable-background-networking"), 1);
     QCOMPARE(flags.first(), QByteArray("--user-flag"));
+    // Where the engine's connections go is the pane's gate's to say.
+    QVERIFY(!flags.contains("--no-proxy-server"));
+    QByteArrayList proxies;
+    for (const QByteArray &flag : flags) {
+        if (flag.startsWith("--proxy-server="))
+            proxies += flag;
+    }
+    QCOMPARE(proxies.size(), 1);
+    QVERIFY(PaneGate::EngineFlags().split(' ').contains(proxies.first()));
 }
 
 void TestWebPane::pageDialogs_data()
@@ -294,6 +390,146 @@ void TestWebPane::pageDialogs()
     QVERIFY(label);
     QCOMPARE(label->isVisible() ? label->text() : QString(), notice);
     QVERIFY(label->geometry().bottom() < view.height() / 2);
+}
+
+void TestWebPane::moduleRule_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("reaches");
+
+    QTest::newRow("the module's page") << "127.0.0.1:8080"
+                                       << "http://127.0.0.1:8080/a?b" << true;
+    QTest::newRow("its WebSocket") << "127.0.0.1:8080"
+                                   << "ws://127.0.0.1:8080/w" << true;
+    QTest::newRow("no port typed: 80") << "127.0.0.1"
+                                       << "http://127.0.0.1:80/" << true;
+    QTest::newRow("no port typed, another port") << "127.0.0.1"
+                                                 << "http://127.0.0.1:8080/" << false;
+    QTest::newRow("another address") << "127.0.0.1:8080"
+                                     << "http://127.0.0.2:8080/" << false;
+    QTest::newRow("a name, any case") << "Module.Example:8080"
+                                      << "http://MODULE.example:8080/" << true;
+    QTest::newRow("IPv6") << "[::1]:8080"
+                          << "http://[0:0::1]:8080/" << true;
+    QTest::newRow("no network: data") << "127.0.0.1"
+                                      << "data:text/html,x" << true;
+    QTest::newRow("a local file") << "127.0.0.1"
+                                  << "file:///etc/passwd" << false;
+    QTest::newRow("nothing opened yet") << ""
+                                        << "http://127.0.0.1/" << false;
+}
+
+// The rule the module's page and the pane's gate both apply.
+void TestWebPane::moduleRule()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, url);
+    QFETCH(bool, reaches);
+
+    ModulePage page(nullptr);
+    page.setModuleLocation(WebLocation(typed));
+    const QUrl wanted(url);
+    QCOMPARE(page.reachesOnlyTheModule(wanted), reaches);
+    if (wanted.scheme().startsWith("http")) {
+        // The gate is asked with the host as the engine sends it, IPv6 in brackets.
+        const QString host =
+            wanted.host().contains(':') ? '[' + wanted.host() + ']' : wanted.host();
+        QCOMPARE(PaneGate::Allowed(host, wanted.port(80)), reaches);
+    }
+}
+
+void TestWebPane::pageReachesOnlyTheModule_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("notice"); // a refused navigation, told in the pane
+
+    // Everything the module itself serves still comes: its redirects, a posted form and a page
+    // larger than the pane's gate holds at once.
+    QTest::newRow("the module's own redirect, form and large page")
+        << QByteArray("<script>fetch('/to-big',{method:'POST',body:'x'.repeat(300000)})"
+                      ".then(r=>r.text()).then(t=>{if(t.length===2000000)done()})</script>")
+        << false;
+    QTest::newRow("location.href")
+        << QByteArray("<script>location.href='http://OFF/'</script>") << true;
+    QTest::newRow("meta refresh") << QByteArray(
+                                         "<meta http-equiv='refresh' content='0;url=http://OFF/'>")
+                                  << true;
+    QTest::newRow("iframe") << QByteArray("<iframe src='http://OFF/' onload='done()'></iframe>")
+                            << true;
+    QTest::newRow("img") << QByteArray("<img src='http://OFF/i.png' onerror='done()'>") << false;
+    QTest::newRow("script") << QByteArray(
+                                   "<script src='http://OFF/s.js' onerror='done()'></script>")
+                            << false;
+    QTest::newRow("form post")
+        << QByteArray("<form method='post' action='http://OFF/f'><input name='x' value='1'>"
+                      "</form><script>document.forms[0].submit()</script>")
+        << true;
+    QTest::newRow("302 main frame")
+        << QByteArray("<script>location.href='/to-off'</script>") << true;
+    QTest::newRow("302 image") << QByteArray("<img src='/img-to-off' onerror='done()'>") << false;
+    QTest::newRow("302 image to a name")
+        << QByteArray("<img src='/img-to-name' onerror='done()'>") << false;
+    QTest::newRow("module's address, another port")
+        << QByteArray("<img src='http://127.0.0.1:SIDE/i.png' onerror='done()'>") << false;
+    QTest::newRow("prefetch")
+        << QByteArray("<link rel='prefetch' href='http://OFF/p' onload='done()' onerror='done()'>")
+        << false;
+    QTest::newRow("sendBeacon") << QByteArray("<script>navigator.sendBeacon('http://OFF/b','x');"
+                                              "navigator.sendBeacon('/done','x')</script>")
+                                << false;
+    QTest::newRow("WebSocket")
+        << QByteArray("<script>const w=new WebSocket('ws://OFF/w');w.onerror=done</script>")
+        << false;
+    QTest::newRow("WebRTC")
+        << QByteArray("<script>const p=new RTCPeerConnection({iceServers:[{urls:'stun:UDP'},"
+                      "{urls:'turn:OFF?transport=tcp',username:'u',credential:'c'}]});"
+                      "p.createDataChannel('d');p.onicegatheringstatechange=()=>{"
+                      "if(p.iceGatheringState==='complete')done()};"
+                      "p.createOffer().then(o=>p.setLocalDescription(o))</script>")
+        << false;
+}
+
+// Whatever the module's page asks for, nothing but the module's address and port hears from the
+// pane, not even a connection; a refused navigation is told in the pane.
+void TestWebPane::pageReachesOnlyTheModule()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(bool, notice);
+
+    // One pane for the whole table: a fresh renderer for each row would only cost time.
+    if (!m_hostile) {
+        m_hostile = std::make_unique<HostilePane>();
+        QVERIFY(m_hostile->server.Listen());
+        m_hostile->view.resize(500, 400);
+        m_hostile->view.show();
+    }
+    PageServer &server = m_hostile->server;
+    Bystanders bystanders;
+    QVERIFY(bystanders.Listen());
+    const QByteArray row = QByteArray(QTest::currentDataTag()).toPercentEncoding();
+    const QByteArray done = "/done/" + row;
+    server.setPage("/" + row,
+                   bystanders.Aim("<html><head><script>function done(){fetch('" + done +
+                                  "')}</script></head><body>" +
+                                  body.replace("'/done'", "'" + done + "'") + "</body></html>"));
+    server.setRedirect("/to-big", "/big");
+    server.setPage("/big", QByteArray(2000000, 'x'));
+    server.setRedirect("/to-off", bystanders.Aim("http://OFF/r"));
+    server.setRedirect("/img-to-off", bystanders.Aim("http://OFF/r.png"));
+    server.setRedirect("/img-to-name", bystanders.Aim("http://bystander.localhost:SIDE/r.png"));
+    auto *label = m_hostile->view.findChild<QLabel *>("webNotice");
+    QVERIFY(label);
+    if (label->isVisible()) // the last row's, hidden as a click hides it
+        QTest::mouseClick(label, Qt::LeftButton);
+
+    m_hostile->pane.Navigate(QString("127.0.0.1:%1/%2").arg(server.port()).arg(QString(row)));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        server.requests(done) > 0 || label->isVisible() || bystanders.heard() > 0, 30000);
+    QCOMPARE(bystanders.heard(), 0);
+    QCOMPARE(label->isVisible(), notice);
+    if (notice)
+        QVERIFY2(label->text().contains("127.77.0.9"), qPrintable(label->text()));
 }
 
 QTEST_MAIN(TestWebPane)

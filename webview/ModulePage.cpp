@@ -1,10 +1,13 @@
 #include "ModulePage.h"
 
+#include "PaneGate.h"
+
 #include <QAuthenticator>
 #include <QEvent>
 #include <QLabel>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
+#include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
 
 // A leave-this-page question is asked by the view in a modal box that no page subclass can
@@ -20,9 +23,41 @@ static const char kNoLeaveQuestion[] = R"((function () {
                           { get() { return null; }, set(value) {}, configurable: false });
 })();)";
 
+namespace {
+
+// Blocks what the page asks for beyond its module; runs for this page only, so the tool's own
+// pages elsewhere are never blocked.
+class ModuleRequestRule : public QWebEngineUrlRequestInterceptor
+{
+public:
+    explicit ModuleRequestRule(ModulePage *page)
+        : QWebEngineUrlRequestInterceptor(page), m_page(page)
+    {
+    }
+
+    void interceptRequest(QWebEngineUrlRequestInfo &info) override
+    {
+        if (!m_page->reachesOnlyTheModule(info.requestUrl()))
+            info.block(true);
+    }
+
+private:
+    ModulePage *m_page;
+};
+
+int defaultPort(const QString &scheme)
+{
+    return scheme == QLatin1String("https") || scheme == QLatin1String("wss") ? 443 : 80;
+}
+
+} // namespace
+
 ModulePage::ModulePage(QWebEngineView *view)
     : QWebEnginePage(view), m_view(view), m_viewObject(view)
 {
+    PaneGate::Start();
+    setUrlRequestInterceptor(new ModuleRequestRule(this));
+
     QWebEngineScript noLeaveQuestion;
     noLeaveQuestion.setName(QStringLiteral("velqa-no-leave-question"));
     noLeaveQuestion.setInjectionPoint(QWebEngineScript::DocumentCreation);
@@ -39,6 +74,8 @@ ModulePage::ModulePage(QWebEngineView *view)
                 *authenticator = QAuthenticator();
             });
     connect(this, &QWebEnginePage::loadStarted, this, &ModulePage::onLoadStarted);
+    // A refused navigation ends as a failed load of the page that asked for it.
+    connect(this, &QWebEnginePage::loadFinished, this, [this] { m_refusing = false; });
 
     if (m_view) {
         m_notice = new QLabel(m_view);
@@ -53,6 +90,45 @@ ModulePage::ModulePage(QWebEngineView *view)
         m_notice->installEventFilter(this);
         m_view->installEventFilter(this);
     }
+}
+
+ModulePage::~ModulePage()
+{
+    PaneGate::Forget(this);
+}
+
+void ModulePage::setModuleLocation(const QUrl &location)
+{
+    const QString scheme = location.scheme().toLower();
+    const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
+    m_moduleHost = web ? location.host(QUrl::FullyEncoded).toLower() : QString();
+    m_modulePort = web ? location.port(defaultPort(scheme)) : -1;
+    PaneGate::Allow(this, m_moduleHost, quint16(qMax(m_modulePort, 0)));
+}
+
+bool ModulePage::reachesOnlyTheModule(const QUrl &url) const
+{
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("data") || scheme == QLatin1String("blob") ||
+        scheme == QLatin1String("about"))
+        return true;
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https") &&
+        scheme != QLatin1String("ws") && scheme != QLatin1String("wss"))
+        return false;
+    return !m_moduleHost.isEmpty() && url.host(QUrl::FullyEncoded).toLower() == m_moduleHost &&
+           url.port(defaultPort(scheme)) == m_modulePort;
+}
+
+bool ModulePage::acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame)
+{
+    if (reachesOnlyTheModule(url))
+        return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
+    if (isMainFrame)
+        m_refusing = true;
+    showNotice(NoticeText(
+        QStringLiteral("The page tried to open %1: the pane shows only the module's own pages.")
+            .arg(url.toString(QUrl::FullyEncoded | QUrl::RemoveUserInfo))));
+    return false;
 }
 
 QString ModulePage::NoticeText(const QString &message)
@@ -130,6 +206,9 @@ void ModulePage::onLoadStarted()
         m_stopping = false;
         return;
     }
+    // The engine may announce the load of a navigation it has just been refused.
+    if (m_refusing)
+        return;
     if (m_notice) {
         m_notice->hide();
     }

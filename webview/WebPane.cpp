@@ -3,6 +3,7 @@
 #include "HostText.h"
 
 #include "ModulePage.h"
+#include "PaneGate.h"
 
 #include <QByteArrayList>
 #include <QCoreApplication>
@@ -54,16 +55,27 @@ void PrepareWebEngine()
     if (!qEnvironmentVariableIsSet("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY"))
         qputenv("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY", "1");
 
-    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").trimmed();
-    const QByteArrayList present = flags.split(' ');
-    for (const char *flag : kQuietFlags) {
-        if (present.contains(QByteArray(flag)))
-            continue;
-        if (!flags.isEmpty())
-            flags += ' ';
-        flags += flag;
+    // The engine's proxy settings are the pane's gate and no one else's.
+    QByteArrayList present;
+    for (const QByteArray &flag : qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").split(' ')) {
+        if (!flag.isEmpty() && !IsEngineProxyFlag(flag))
+            present += flag;
     }
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+    for (const char *flag : kQuietFlags) {
+        if (!present.contains(QByteArray(flag)))
+            present += flag;
+    }
+    const QByteArray gate = PaneGate::EngineFlags();
+    if (!gate.isEmpty())
+        present += gate;
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", present.join(' '));
+    PaneGate::Start();
+}
+
+bool IsEngineProxyFlag(const QByteArray &flag)
+{
+    return flag.startsWith("--proxy") || flag.startsWith("--no-proxy") ||
+           flag.startsWith("--winhttp-proxy") || flag.startsWith("--force-webrtc-ip-handling");
 }
 
 // Any program linking the pane gets a working engine, even one that forgets PrepareWebEngine().
@@ -81,6 +93,8 @@ void WebPane::Navigate(const QString &typedText)
     const QUrl location = WebLocation(typedText);
     if (!m_view || location.isEmpty() || !location.isValid())
         return;
+    if (auto *page = qobject_cast<ModulePage *>(m_view->page()))
+        page->setModuleLocation(location);
     m_view->load(location);
 }
 

@@ -11,9 +11,14 @@ class QWebEngineView;
 [[nodiscard]] QUrl WebLocation(const QString &typedText);
 
 // Sets up the environment the web engine reads when it starts: no sandbox when running as root
-// (the engine refuses to start otherwise) and no background traffic to outside services. Call it
+// (the engine refuses to start otherwise), no background traffic to outside services, and every
+// connection through the pane's gate (PaneGate; proxy flags of the user's are dropped). Call it
 // first thing in main(); it also runs by itself when the application object is created.
 void PrepareWebEngine();
+
+// Whether a web engine flag would change where the engine's connections go (its proxy, WebRTC's
+// route).
+[[nodiscard]] bool IsEngineProxyFlag(const QByteArray &flag);
 
 // The browser pane's two operations. Neither raises or reports: whatever the engine makes of an
 // unreachable address is what the pane shows. The pane shows the module's page through a
