@@ -123,13 +123,14 @@ public:
         }
         if (!db.open())
             return fail(db.lastError().text());
-        // PostgreSQL: sorts stay in memory, queries are not compiled (that costs seconds on a
-        // report's large ones), and a query that runs away ends.
+        // PostgreSQL: sorts stay in memory, and a query that runs away ends. Compiling the
+        // report's large queries costs seconds; a server too old to compile has no such setting.
+        if (!sqlite() && !run(QStringLiteral("SET jit = off"), {}, nullptr))
+            m_error.clear();
         const QStringList setup =
             sqlite() ? QStringList{QStringLiteral("BEGIN")}
                      : QStringList{QStringLiteral("SET client_min_messages TO WARNING"),
                                    QStringLiteral("SET work_mem = '64MB'"),
-                                   QStringLiteral("SET jit = off"),
                                    QStringLiteral("SET statement_timeout = '120s'"),
                                    QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ "
                                                   "ONLY")};
@@ -138,10 +139,10 @@ public:
                 return false;
         }
         m_inTransaction = true;
-        QString missing;
-        if (!run(QStringLiteral("SELECT MAX(version) FROM schema_version"), {},
-                 [](const QSqlQuery &) {}))
-            return fail(QStringLiteral("this is not a journal of the tool (%1)").arg(m_error));
+        QSqlQuery version(QSqlDatabase::database(m_name, false));
+        if (!version.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")))
+            return fail(QStringLiteral("not a journal of the tool (%1)")
+                            .arg(version.lastError().text().trimmed()));
         return !sqlite() ||
                run(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'index' AND "
                                   "name = 'journal_record_report_module'"),
