@@ -107,6 +107,14 @@ void BevelPanel::setColours(const QColor &background, const QColor &foreground)
     update();
 }
 
+void BevelPanel::setHighlighted(bool highlighted)
+{
+    if (highlighted != m_highlighted) {
+        m_highlighted = highlighted;
+        update();
+    }
+}
+
 QRect BevelPanel::clientRect() const
 {
     QRect r = rect();
@@ -129,12 +137,20 @@ void BevelPanel::paintEvent(QPaintEvent *)
         r = drawFrame(painter, r, EdgeDarkShadow, palette().color(QPalette::Button), 1);
     }
     r = drawBevel(painter, r, m_outer, m_bevelWidth);
+    if (m_highlighted)
+        painter.fillRect(r, palette().color(QPalette::Highlight));
     r.adjust(m_borderWidth, m_borderWidth, -m_borderWidth, -m_borderWidth);
     r = drawBevel(painter, r, m_inner, m_bevelWidth);
 
+    painter.setPen(m_foreground);
     if (!m_text.isEmpty()) {
-        painter.setPen(m_foreground);
         painter.setFont(font());
         painter.drawText(r, Qt::AlignCenter | Qt::TextSingleLine, m_text);
+    }
+    // A panel that takes the focus shows it as a dotted frame in its text colour.
+    if (hasFocus()) {
+        QPen dots(m_foreground, 1, Qt::DotLine);
+        painter.setPen(dots);
+        painter.drawRect(r.adjusted(1, 1, -2, -2));
     }
 }

@@ -22,6 +22,10 @@ public:
 
     void setFrame(bool singleBorder, Bevel outer, Bevel inner, int bevelWidth, int borderWidth);
     void setColours(const QColor &background, const QColor &foreground);
+    // Draws the flat border between the bevels in the palette's highlight colour: the focus
+    // indicator of a panel whose child has the keyboard focus.
+    void setHighlighted(bool highlighted);
+    [[nodiscard]] bool highlighted() const { return m_highlighted; }
 
     // What the panel is to assistive technology: a label by default, the status bar for the
     // status line, a pane for a panel that only holds another control.
@@ -48,6 +52,7 @@ private:
     Bevel m_inner = Bevel::None;
     int m_bevelWidth = 1;
     int m_borderWidth = 0;
+    bool m_highlighted = false;
     QColor m_background;
     QColor m_foreground;
 };

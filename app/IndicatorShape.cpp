@@ -1,5 +1,7 @@
 #include "IndicatorShape.h"
 
+#include "SpokenText.h"
+
 #include <QAccessibleWidget>
 #include <QPainter>
 
@@ -40,9 +42,8 @@ IndicatorShape::IndicatorShape(QWidget *parent) : QWidget(parent)
 QString IndicatorShape::meaning() const
 {
     if (m_colour == IndicatorColour::Yellow)
-        return QStringLiteral("Status lamp: yellow, ok");
-    return m_reported ? QStringLiteral("Status lamp: red, error")
-                      : QStringLiteral("Status lamp: red, not yet ok");
+        return SpokenText(Spoken::LampOk);
+    return SpokenText(m_reported ? Spoken::LampError : Spoken::LampNotYetOk);
 }
 
 QColor IndicatorShape::brushColour() const

@@ -18,8 +18,7 @@ public:
     [[nodiscard]] QColor brushColour() const;
     void setColour(IndicatorColour colour);
 
-    // The lamp in words, for those who cannot see it. Fixed English: the catalogue has no rows for
-    // it.
+    // The lamp in words, for those who cannot see it, in the current language.
     [[nodiscard]] QString meaning() const;
 
 protected:

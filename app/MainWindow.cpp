@@ -1,11 +1,14 @@
 #include "MainWindow.h"
 
+#include "Announcer.h"
 #include "BevelPanel.h"
 #include "ErrorBox.h"
+#include "FieldAccessible.h"
 #include "HistoryWindow.h"
 #include "InputBlocker.h"
 #include "Language.h"
 #include "MessageCatalogue.h"
+#include "SpokenText.h"
 #include "WindowJournal.h"
 #include "WindowParts.h"
 
@@ -13,10 +16,12 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
 #include <QTabWidget>
+#include <QWebEngineView>
 
 using namespace WindowLook;
 
@@ -41,14 +46,24 @@ TfrmMain::TfrmMain(QWidget *parent)
         return true;
     }();
     Q_UNUSED(factoryInstalled);
+    // Before any line edit exists: each control's interface is made once, at its first event.
+    InstallFieldAccessible();
     setObjectName(QStringLiteral("frmMain"));
     installFontSubstitutes();
     createControls();
     setTabOrders();
     connectHandlers();
     createShortcuts();
+    applySpokenTexts();
     m_web = std::make_unique<WebPane>(webMain);
+    m_web->onFocusChanged([this](bool inside) { pnWeb->setHighlighted(inside); });
+    // The page's widget takes the browser's focus; made after the window, it comes last in the tab
+    // order and takes the browser with it. Both belong where the browser pane is, after Exit.
+    m_web->onPageWidgetCreated([this] { setTabOrder(btnExit, webMain); });
+    for (QLineEdit *field : {edIP, edCardID, edLoop})
+        ReadEmptyFieldOnFocus(field);
     m_inputBlocker = new WindowInputBlocker(this);
+    m_announcer = new Announcer(this, pnMsg->text());
     m_ops.setFinished([this](const OperationResult &result) { emit operationFinished(result); });
     FormCreate();
     openJournal();
@@ -113,6 +128,22 @@ void TfrmMain::ApplyCaptions()
     pcMain->setTabText(pcMain->indexOf(gbReader), literalCaption(CatalogueText(Msg::ReaderTest)));
     btnLoop->setText(literalCaption(CatalogueText(Msg::LoopTest)));
     btnReader->setText(literalCaption(CatalogueText(Msg::ReaderTest)));
+    applySpokenTexts();
+}
+
+void TfrmMain::applySpokenTexts()
+{
+    lstData->setAccessibleName(SpokenText(Spoken::DataSlots));
+    edCardID->setAccessibleName(SpokenText(Spoken::CardNumber));
+    edLoop->setAccessibleName(SpokenText(Spoken::LoopReply));
+    pnWeb->setAccessibleName(SpokenText(Spoken::ModuleWebPage));
+    // The picture buttons' descriptions say their language and keep the key that the other
+    // buttons' tool tips give.
+    const QString withKey = SpokenText(Spoken::WithKey);
+    btnGB->setAccessibleDescription(
+        withKey.arg(SpokenText(Spoken::SimplifiedChinese), btnGB->toolTip()));
+    btnBIG5->setAccessibleDescription(
+        withKey.arg(SpokenText(Spoken::TraditionalChinese), btnBIG5->toolTip()));
 }
 
 void TfrmMain::centreOnScreen()
@@ -168,22 +199,26 @@ void TfrmMain::FormClose()
     flushJournal();
 }
 
+void TfrmMain::languageChosen(Language language, const char *name)
+{
+    SelectLanguage(static_cast<int>(language), QString::fromLatin1(name));
+    ApplyCaptions();
+    m_announcer->announce(SpokenText(Spoken::LanguageChosen));
+}
+
 void TfrmMain::btnEngClick()
 {
-    SelectLanguage(static_cast<int>(Language::English), QString::fromLatin1(LanguageNameEnglish));
-    ApplyCaptions();
+    languageChosen(Language::English, LanguageNameEnglish);
 }
 
 void TfrmMain::btnGBClick()
 {
-    SelectLanguage(static_cast<int>(Language::ChineseGB), QString::fromLatin1(LanguageNameGB));
-    ApplyCaptions();
+    languageChosen(Language::ChineseGB, LanguageNameGB);
 }
 
 void TfrmMain::btnBIG5Click()
 {
-    SelectLanguage(static_cast<int>(Language::ChineseBig5), QString::fromLatin1(LanguageNameBig5));
-    ApplyCaptions();
+    languageChosen(Language::ChineseBig5, LanguageNameBig5);
 }
 
 template <typename Handler> void TfrmMain::guarded(Handler handler)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MessageCatalogue.h"
 #include "ModuleLink.h"
 #include "Operations.h"
 #include "WebPane.h"
@@ -8,6 +9,7 @@
 
 #include <memory>
 
+class Announcer;
 class BevelPanel;
 class IndicatorShape;
 class QLabel;
@@ -98,6 +100,11 @@ private:
     void applyPictures();
     void centreOnScreen();
     void setOperationButtonsEnabled(bool enabled);
+    // The status line's text, also said by the screen reader (each time, even when it repeats).
+    void showStatus(const QString &text);
+    // Accessible names and descriptions in the current language (ApplyCaptions).
+    void applySpokenTexts();
+    void languageChosen(Language language, const char *name);
     // Runs a handler; an error raised in it ends it there and is shown in the error box, after
     // which the window takes input again and the cursor is restored.
     template <typename Handler> void guarded(Handler handler);
@@ -135,6 +142,7 @@ private:
     ModuleOperations m_ops{m_link, this};
     std::unique_ptr<WebPane> m_web;
     WindowInputBlocker *m_inputBlocker = nullptr;
+    Announcer *m_announcer = nullptr;
     bool m_busyCursor = false;
     bool m_shown = false;
     std::unique_ptr<WindowJournal> m_journal;

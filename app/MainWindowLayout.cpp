@@ -46,11 +46,10 @@ void TfrmMain::createControls()
     btnEng = makeButton(this, "btnEng", {559, 125, 62, 24}, QStringLiteral("English"), {}, {});
     btnGB = makeButton(this, "btnGB", {626, 125, 62, 24}, {}, {}, CharacterPictureSize);
     btnBIG5 = makeButton(this, "btnBIG5", {692, 125, 62, 24}, {}, {}, CharacterPictureSize);
-    // The picture buttons name their language in itself, as "English" does.
+    // The picture buttons name their language in itself, as "English" does; their descriptions
+    // follow the window's language (applySpokenTexts).
     btnGB->setAccessibleName(QStringLiteral("简体中文"));
-    btnGB->setAccessibleDescription(QStringLiteral("Simplified Chinese"));
     btnBIG5->setAccessibleName(QStringLiteral("繁體中文"));
-    btnBIG5->setAccessibleDescription(QStringLiteral("Traditional Chinese"));
 
     QIcon door;
     door.addFile(QStringLiteral(":/icons/door.svg"), DoorSize, QIcon::Normal);
@@ -61,8 +60,9 @@ void TfrmMain::createControls()
     pnWeb = makeControl<BevelPanel>(this, "pnWeb", {2, 188, 751, 333});
     pnWeb->setFrame(false, Bevel::Raised, Bevel::Lowered, 2, 2);
     pnWeb->setAccessibleRole(QAccessible::Pane);
-    pnWeb->setAccessibleName(QStringLiteral("Module web page"));
     webMain = makeControl<QWebEngineView>(pnWeb, "webMain", pnWeb->clientRect());
+    // A Tab stop of its own, whose focus the page's widget takes when the engine has made it.
+    webMain->setFocusPolicy(Qt::StrongFocus);
 
     btnSetData = makeButton(this, "btnSetData", {360, 72, 193, 33}, QStringLiteral("Set Data"), {},
                             PictureSize);
@@ -87,7 +87,6 @@ void TfrmMain::createControls()
     lstData->setUniformItemSizes(true);
     lstData->setSortingEnabled(false);
     switchInputMethodOff(lstData);
-    lstData->setAccessibleName(QStringLiteral("Data slots"));
 
     pnSerial = makeControl<BevelPanel>(this, "pnSerial", {8, 48, 169, 28});
     pnVersion = makeControl<BevelPanel>(this, "pnVersion", {184, 48, 169, 28});
@@ -96,6 +95,9 @@ void TfrmMain::createControls()
         panel->setColours(HighlightColour, Qt::yellow);
         panel->setFont(msSansSerifFont());
     }
+    // Tab stops, so that a screen reader reads them when they get the focus.
+    pnSerial->setFocusPolicy(Qt::TabFocus);
+    pnVersion->setFocusPolicy(Qt::TabFocus);
     pnSerial->setText(QStringLiteral("S/N : ________"));
     pnVersion->setText(QStringLiteral("VER : __.__-__"));
 
@@ -117,7 +119,6 @@ void TfrmMain::createControls()
     edCardID = makeControl<QLineEdit>(gbReader, "edCardID", {8, 16, 169, 24});
     edCardID->setReadOnly(true);
     switchInputMethodOff(edCardID);
-    edCardID->setAccessibleName(QStringLiteral("Card number"));
 
     gbLoop = new QWidget;
     gbLoop->setObjectName(QStringLiteral("gbLoop"));
@@ -128,7 +129,6 @@ void TfrmMain::createControls()
     edLoop = makeControl<QLineEdit>(gbLoop, "edLoop", {8, 16, 169, 24});
     edLoop->setReadOnly(true);
     switchInputMethodOff(edLoop);
-    edLoop->setAccessibleName(QStringLiteral("Loop reply"));
 
     pcMain->setCurrentWidget(gbLoop);
     applyPictures();

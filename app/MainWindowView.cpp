@@ -1,6 +1,7 @@
 // The window as the link and the operations see it: their events and values, formatted for
 // its fields, lamp and beeper.
 
+#include "Announcer.h"
 #include "Beeper.h"
 #include "BevelPanel.h"
 #include "ErrorBox.h"
@@ -21,15 +22,21 @@ void TfrmMain::setOperationButtonsEnabled(bool enabled)
         button->setEnabled(enabled);
 }
 
+void TfrmMain::showStatus(const QString &text)
+{
+    pnMsg->setText(text);
+    m_announcer->announce(text);
+}
+
 void TfrmMain::LinkConnected()
 {
     setOperationButtonsEnabled(true);
-    pnMsg->setText(CatalogueText(Msg::ConnectOk));
+    showStatus(CatalogueText(Msg::ConnectOk));
 }
 
 void TfrmMain::LinkDisconnected()
 {
-    pnMsg->setText(CatalogueText(Msg::Disconnect));
+    showStatus(CatalogueText(Msg::Disconnect));
     setOperationButtonsEnabled(false);
 }
 
@@ -66,7 +73,7 @@ void TfrmMain::ShowError(const QString &message)
 
 void TfrmMain::StatusChanged(const QString &text)
 {
-    pnMsg->setText(text);
+    showStatus(text);
 }
 
 void TfrmMain::IndicatorChanged(IndicatorColour colour)

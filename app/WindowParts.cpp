@@ -78,6 +78,12 @@ QSize FixedRowDelegate::sizeHint(const QStyleOptionViewItem &option, const QMode
     return {QStyledItemDelegate::sizeHint(option, index).width(), m_rowHeight};
 }
 
+void FixedRowDelegate::initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const
+{
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->displayAlignment = Qt::AlignLeft | Qt::AlignTop;
+}
+
 CompactTabStyle::CompactTabStyle() : QProxyStyle(QApplication::style()->name()) {}
 
 int CompactTabStyle::pixelMetric(PixelMetric metric, const QStyleOption *option,

@@ -50,7 +50,10 @@ template <typename T> T *makeControl(QWidget *parent, const char *name, const QR
                                       const QSize &iconSize);
 } // namespace WindowLook
 
-// Keeps every list row 16 pixels high, whatever the font's own line height.
+// Keeps every list row 16 pixels high, whatever the font's own line height, with its text at the
+// top of the row. The list shows 15 pixels of its fourth row: the text's full height (14.7 pixels
+// for Courier New 13) fits there only from the row's top; centred, its lowest half pixel meets the
+// frame, and at some scale factors (1.75) the bottom of the descenders is cut.
 class FixedRowDelegate : public QStyledItemDelegate
 {
 public:
@@ -61,6 +64,9 @@ public:
 
     [[nodiscard]] QSize sizeHint(const QStyleOptionViewItem &option,
                                  const QModelIndex &index) const override;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override;
 
 private:
     int m_rowHeight = 16;

@@ -5,7 +5,9 @@
 # (BUILD_DIR, default build/), Xvfb, xdotool and ImageMagick; the web page after the scan needs
 # port 80 (root). With qt6ct installed it also pictures the window under that desktop theme
 # (docs/theme-qt6ct.png) and under its dark colour scheme with the focus on Scan Module
-# (docs/dark-palette.png). THEMES_ONLY=1 takes only these two.
+# (docs/dark-palette.png). THEMES_ONLY=1 takes only these two. The scan is also pictured at the
+# scale factors 1.5 and 2 (docs/scan-scale-1.5.png, scan-scale-2.png); SCALES_ONLY=1 takes only
+# these.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -29,7 +31,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb ":$display" -screen 0 1600x1200x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 50); do
     xwininfo -display ":$display" -root >/dev/null 2>&1 && break
@@ -40,8 +42,10 @@ done
 export DISPLAY=":$display"
 export QT_QPA_PLATFORM=xcb
 
+# The window's size on the screen: 758 x 546 at scale 1.
+window_size=758x546
 find_window() {
-    xwininfo -display ":$display" -root -tree 2>/dev/null | awk '/ 758x546\+/ {print $1; exit}'
+    xwininfo -display ":$display" -root -tree 2>/dev/null | awk "/ $window_size\\+/ {print \$1; exit}"
 }
 
 sim_pid=""
@@ -81,8 +85,11 @@ shoot() {
         xdotool key "$key"
         sleep 0.2
     done
-    import -display ":$display" -window "$window" "$root/docs/$out"
-    echo "docs/$out"
+    # "-": no picture of the window as it starts.
+    if [ "$out" != - ]; then
+        import -display ":$display" -window "$window" "$root/docs/$out"
+        echo "docs/$out"
+    fi
     if [ -n "$scan_out" ]; then
         # The IP field has the focus: type the simulator's address and press Enter to scan.
         xdotool key ctrl+a
@@ -98,13 +105,23 @@ shoot() {
 }
 
 start_sim
-if [ -z "${THEMES_ONLY:-}" ]; then
+if [ -z "${THEMES_ONLY:-}" ] && [ -z "${SCALES_ONLY:-}" ]; then
     shoot English window-en.png scan-en.png
     shoot ChineseGB window-zh-cn.png scan-zh-cn.png
     shoot ChineseBIG5 window-zh-tw.png scan-zh-tw.png
 fi
 
-if [ -f /usr/lib/x86_64-linux-gnu/qt6/plugins/platformthemes/libqt6ct.so ]; then
+if [ -z "${THEMES_ONLY:-}" ]; then
+    for scale in 1.5 2; do
+        extra_env=(QT_SCALE_FACTOR=$scale)
+        window_size=$(awk -v s="$scale" 'BEGIN { printf "%dx%d", 758 * s, 546 * s }')
+        shoot English - "scan-scale-$scale.png"
+    done
+    extra_env=()
+    window_size=758x546
+fi
+
+if [ -z "${SCALES_ONLY:-}" ] && [ -f /usr/lib/x86_64-linux-gnu/qt6/plugins/platformthemes/libqt6ct.so ]; then
     mkdir -p "$work/home/qt6ct"
     extra_env=(QT_QPA_PLATFORMTHEME=qt6ct XDG_CONFIG_HOME="$work/home")
     shoot English theme-qt6ct.png

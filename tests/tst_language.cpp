@@ -1,5 +1,6 @@
 #include "Language.h"
 #include "MessageCatalogue.h"
+#include "SpokenText.h"
 
 #include <QtTest>
 
@@ -29,6 +30,8 @@ private slots:
     void failedSaveStillSwitches();
     void loadDoesNotWrite();
     void normalUserChoiceSurvivesRestart();
+    void spokenTexts_data();
+    void spokenTexts();
 
 private:
     [[nodiscard]] QString storeFile() const;
@@ -270,6 +273,29 @@ void TestLanguage::normalUserChoiceSurvivesRestart()
     QFile store(storeFile());
     QVERIFY(store.open(QIODevice::ReadOnly));
     QCOMPARE(store.readAll(), machine);
+}
+
+void TestLanguage::spokenTexts_data()
+{
+    QTest::addColumn<Spoken>("row");
+    for (int row = 0; row < SpokenRowCount; ++row)
+        QTest::newRow(qPrintable(SpokenText(Spoken(row), 0))) << Spoken(row);
+}
+
+// What only a screen reader says is said in each language, with the same places for what the
+// window fills in (a button's key).
+void TestLanguage::spokenTexts()
+{
+    QFETCH(Spoken, row);
+    const QString english = SpokenText(row, 0);
+    const QRegularExpression placeholder(QStringLiteral("%\\d"));
+    for (const int column : {1, 2}) {
+        const QString text = SpokenText(row, column);
+        QVERIFY2(!text.isEmpty() && text != english, qPrintable(text));
+        QCOMPARE(text.count(placeholder), english.count(placeholder));
+    }
+    SelectLanguage(2, QStringLiteral("ChineseBIG5"));
+    QCOMPARE(SpokenText(row), SpokenText(row, 2));
 }
 
 // In the child: select and read back, or load, and print "INDEX NAME".

@@ -3,6 +3,7 @@
 #include "Language.h"
 #include "MainWindow.h"
 #include "MessageCatalogue.h"
+#include "SpokenText.h"
 #include "WebTestSupport.h"
 
 #include <QAccessible>
@@ -12,6 +13,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QSvgRenderer>
 #include <QTabBar>
 #include <QTabWidget>
@@ -25,7 +27,28 @@ class TestMainWindowLayout : public QObject
     Q_OBJECT
 
 public:
-    static void initMain() { PrepareWebTest(); }
+    static void initMain()
+    {
+        PrepareWebTest();
+        // Beside the plain screen, one screen per scale factor the window is drawn at.
+        if (qgetenv("QT_QPA_PLATFORM") != "offscreen")
+            return;
+        static QTemporaryFile screens;
+        QByteArray json;
+        // The platform orders its screens by name, and the first is the primary one.
+        for (const int percent : {100, 125, 150, 175, 200})
+            json += QStringLiteral(R"(,{"name":"scale%1","x":%2,"y":0,"width":%3,"height":%4,)"
+                                   R"("logicalDpi":%5,"logicalBaseDpi":96})")
+                        .arg(percent)
+                        .arg(percent * 20)
+                        .arg(percent * 10)
+                        .arg(percent * 8)
+                        .arg(percent * 96 / 100)
+                        .toLatin1();
+        if (screens.open() && screens.write(R"({"screens":[)" + json.mid(1) + "]}") > 0 &&
+            screens.flush())
+            qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + screens.fileName().toLocal8Bit());
+    }
 
 private slots:
     void initTestCase();
@@ -39,10 +62,12 @@ private slots:
     void fonts();
     void window();
     void tabOrder();
+    void tabStops();
     void testPages();
     void tabCaptionsFit_data();
     void tabCaptionsFit();
     void indicator();
+    void accessible_data();
     void accessible();
     void picturesInPalette();
     void panelColours();
@@ -54,9 +79,11 @@ private slots:
     void languageButtons();
     void storedLanguageShownAtStart_data();
     void storedLanguageShownAtStart();
+    void scaledWindow_data();
+    void scaledWindow();
 
 private:
-    [[nodiscard]] TfrmMain *shownWindow();
+    [[nodiscard]] TfrmMain *shownWindow(QScreen *screen = nullptr);
     template <typename T> [[nodiscard]] T *control(const char *name) const
     {
         return m_window ? m_window->findChild<T *>(QLatin1String(name)) : nullptr;
@@ -86,9 +113,23 @@ void TestMainWindowLayout::cleanup()
     m_store.reset();
 }
 
-TfrmMain *TestMainWindowLayout::shownWindow()
+// The offscreen screen drawn at this scale factor, if the platform has one.
+static QScreen *screenAt(qreal scale)
+{
+    for (QScreen *screen : QGuiApplication::screens()) {
+        if (qFuzzyCompare(screen->devicePixelRatio(), scale))
+            return screen;
+    }
+    return nullptr;
+}
+
+TfrmMain *TestMainWindowLayout::shownWindow(QScreen *screen)
 {
     m_window = std::make_unique<TfrmMain>();
+    if (screen) {
+        m_window->setScreen(screen);
+        m_window->move(screen->availableGeometry().topLeft());
+    }
     m_window->show();
     if (!QTest::qWaitForWindowExposed(m_window.get(), 10000))
         return nullptr;
@@ -266,6 +307,40 @@ void TestMainWindowLayout::tabOrder()
     QVERIFY(control<QWidget>("btnLoop")->nextInFocusChain() == control<QWidget>("edLoop"));
 }
 
+void TestMainWindowLayout::tabStops()
+{
+    QVERIFY(shownWindow());
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QTRY_COMPARE(QApplication::focusWidget(), control<QWidget>("edIP"));
+    // Without a module the operation buttons are disabled. The browser takes the focus after
+    // Exit, in the page's widget, and shows it on its frame; Tab leaves the page as it enters it.
+    // The S/N and VER panels are stops of their own and show the focus too.
+    const QStringList expected =
+        QStringLiteral("btnEng btnGB btnBIG5 btnExit webMain btnRefresh lstData pnSerial pnVersion "
+                       "btnScan qt_tabwidget_tabbar edLoop edIP")
+            .split(u' ');
+    auto *web = control<BevelPanel>("pnWeb");
+    auto *serial = control<QWidget>("pnSerial");
+    QStringList visited;
+    QImage unfocused;
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        QWidget *from = QApplication::focusWidget();
+        if (expected.at(i) == QLatin1String("pnSerial"))
+            unfocused = serial->grab().toImage();
+        QTest::keyClick(from, Qt::Key_Tab);
+        // The page hands the focus back through the browser's own process.
+        QTRY_VERIFY(QApplication::focusWidget() != from);
+        QWidget *now = QApplication::focusWidget();
+        const bool inPage = control<QWidget>("webMain")->isAncestorOf(now);
+        visited << (inPage ? QStringLiteral("webMain") : now->objectName());
+        QCOMPARE(web->highlighted(), inPage);
+        if (now == serial)
+            QVERIFY(serial->grab().toImage() != unfocused);
+    }
+    QCOMPARE(visited, expected);
+}
+
 void TestMainWindowLayout::testPages()
 {
     QVERIFY(shownWindow());
@@ -287,16 +362,22 @@ void TestMainWindowLayout::tabCaptionsFit_data()
 {
     QTest::addColumn<QString>("style");
     QTest::addColumn<bool>("chinese");
+    QTest::addColumn<qreal>("scale");
     // An empty style keeps the application's own: under QT_QPA_PLATFORMTHEME=qt6ct (the
     // tst_mainwindow_layout_qt6ct entry) that is the desktop theme's style, a proxy of its own.
-    QTest::newRow("own style") << QString() << false;
-    QTest::newRow("Windows, Traditional Chinese") << QStringLiteral("Windows") << true;
+    QTest::newRow("own style") << QString() << false << 1.0;
+    QTest::newRow("Windows, Traditional Chinese") << QStringLiteral("Windows") << true << 1.0;
+    QTest::newRow("own style, scale 1.5") << QString() << false << 1.5;
+    QTest::newRow("Traditional Chinese, scale 1.75") << QString() << true << 1.75;
 }
 
 void TestMainWindowLayout::tabCaptionsFit()
 {
     QFETCH(QString, style);
     QFETCH(bool, chinese);
+    QFETCH(qreal, scale);
+    if (!screenAt(scale))
+        QSKIP("the platform has no screen at this scale");
     const QString before = QApplication::style()->name();
     if (!style.isEmpty())
         QApplication::setStyle(style);
@@ -304,7 +385,7 @@ void TestMainWindowLayout::tabCaptionsFit()
         if (!style.isEmpty())
             QApplication::setStyle(before);
     });
-    QVERIFY(shownWindow());
+    QVERIFY(shownWindow(screenAt(scale)));
     if (chinese)
         QTest::mouseClick(control<QPushButton>("btnBIG5"), Qt::LeftButton);
     QTabBar *bar = control<QTabWidget>("pcMain")->tabBar();
@@ -312,15 +393,17 @@ void TestMainWindowLayout::tabCaptionsFit()
     for (int i = 0; i < bar->count(); ++i) {
         // A clipped caption's ink falls short of its advance by a character's width or more.
         const QRect tab = bar->tabRect(i).adjusted(3, 3, -3, -3);
+        const QRect pixels(tab.topLeft() * scale, tab.size() * scale);
         const int advance = bar->fontMetrics().horizontalAdvance(bar->tabText(i));
         int first = -1;
         int last = -1;
-        for (int x = tab.left(); x <= tab.right(); ++x) {
-            for (int y = tab.top(); y <= tab.bottom() && last != x; ++y)
+        for (int x = pixels.left(); x <= pixels.right(); ++x) {
+            for (int y = pixels.top(); y <= pixels.bottom() && last != x; ++y)
                 last = qGray(shot.pixel(x, y)) < 96 ? x : last;
             first = first < 0 ? last : first;
         }
-        QVERIFY2(first >= 0 && last - first + 1 >= advance - 4, qPrintable(bar->tabText(i)));
+        QVERIFY2(first >= 0 && (last - first + 1) / scale >= advance - 4,
+                 qPrintable(bar->tabText(i)));
     }
 }
 
@@ -346,10 +429,25 @@ void TestMainWindowLayout::indicator()
              QStringLiteral("Status lamp: red, error"));
 }
 
+void TestMainWindowLayout::accessible_data()
+{
+    QTest::addColumn<QString>("language"); // the button pressed first; none: English, as at start
+    QTest::newRow("English") << QString();
+    QTest::newRow("Simplified Chinese") << "btnGB";
+    QTest::newRow("Traditional Chinese") << "btnBIG5";
+}
+
 void TestMainWindowLayout::accessible()
 {
+    QFETCH(QString, language);
     QVERIFY(shownWindow());
-    // Every object a screen reader reaches has a role, and every one but a bare container a name.
+    if (!language.isEmpty())
+        QTest::mouseClick(control<QPushButton>(qPrintable(language)), Qt::LeftButton);
+    QStringList english;
+    for (int row = 0; row < SpokenRowCount; ++row)
+        english << SpokenText(Spoken(row), 0);
+    // Every object a screen reader reaches has a role, and every one but a bare container a name,
+    // in the window's language; a button's key stays in its description.
     const QList<QAccessible::Role> containers{QAccessible::Client, QAccessible::Grouping,
                                               QAccessible::ScrollBar, QAccessible::LayeredPane};
     QList<QAccessibleInterface *> pending{QAccessible::queryAccessibleInterface(m_window.get())};
@@ -357,8 +455,21 @@ void TestMainWindowLayout::accessible()
         QAccessibleInterface *face = pending.takeLast();
         const QByteArray where = face->object() ? face->object()->objectName().toUtf8() : "?";
         QVERIFY2(face->role() != QAccessible::NoRole, where);
-        QVERIFY2(containers.contains(face->role()) || !face->text(QAccessible::Name).isEmpty(),
-                 where);
+        const QString name = face->text(QAccessible::Name);
+        const QString description = face->text(QAccessible::Description);
+        QVERIFY2(containers.contains(face->role()) || !name.isEmpty(), where);
+        QVERIFY2(language.isEmpty() || (!english.contains(name) && !english.contains(description)),
+                 where + ": " + name.toUtf8());
+        if (const auto *button = qobject_cast<QPushButton *>(face->object()))
+            QVERIFY2(description.contains(button->toolTip()), where);
+        // A field's text is one run to its end (where a reader stops reading); empty, it says so.
+        if (QAccessibleTextInterface *text = face->textInterface()) {
+            int start = -1;
+            int end = -1;
+            text->attributes(qMax(0, text->characterCount() - 1), &start, &end);
+            QVERIFY2(start == 0 && end == text->characterCount(), where);
+            QVERIFY2(end > 0 || description == SpokenText(Spoken::Empty), where);
+        }
         if (!qobject_cast<QWebEngineView *>(face->object())) {
             for (int i = 0; i < face->childCount(); ++i)
                 pending << face->child(i);
@@ -598,6 +709,47 @@ void TestMainWindowLayout::storedLanguageShownAtStart()
     QCOMPARE(control<BevelPanel>("pnMsg")->text(), QStringLiteral("Start Scan Module"));
     if (!flag.isEmpty())
         QCOMPARE(LanguageName(), QString::fromLatin1(flag));
+}
+
+void TestMainWindowLayout::scaledWindow_data()
+{
+    QTest::addColumn<qreal>("scale");
+    for (const qreal scale : {1.0, 1.25, 1.5, 1.75, 2.0})
+        QTest::newRow(qPrintable(QStringLiteral("scale %1").arg(scale))) << scale;
+}
+
+// At any scale factor the window keeps its logical size and the list its place, and the list shows
+// its four lines whole: the fourth one inks as the second does, to its last pixel.
+void TestMainWindowLayout::scaledWindow()
+{
+    QFETCH(qreal, scale);
+    if (!screenAt(scale))
+        QSKIP("the platform has no screen at this scale");
+    QVERIFY(shownWindow(screenAt(scale)));
+    QCOMPARE(m_window->devicePixelRatio(), scale);
+    QCOMPARE(m_window->size(), QSize(758, 546));
+    auto *list = control<QListWidget>("lstData");
+    QCOMPARE(list->geometry(), QRect(8, 120, 345, 65));
+    for (int i = 0; i < 8; ++i)
+        list->addItem(QStringLiteral("(01) |gjpqy_[]{}"));
+    list->doItemsLayout();
+    const QWidget *rows = list->viewport();
+    const QImage shot =
+        m_window->grab(QRect(rows->mapTo(m_window.get(), QPoint()), rows->size())).toImage();
+    const auto ink = [&](int row) {
+        QList<int> dots;
+        for (int y = qRound(16 * row * scale); y < qRound(16 * (row + 1) * scale); ++y) {
+            int count = 0;
+            for (int x = 0; y < shot.height() && x < shot.width(); ++x)
+                count += qGray(shot.pixel(x, y)) < 250 ? 1 : 0;
+            dots << count;
+        }
+        return dots;
+    };
+    QVERIFY(ink(1).count(0) < ink(1).size() / 2);
+    QCOMPARE(ink(3), ink(1));
+    // No line touches the frame below it.
+    QCOMPARE(ink(3).value(shot.height() - 1 - qRound(48 * scale)), 0);
 }
 
 QTEST_MAIN(TestMainWindowLayout)

@@ -5,6 +5,7 @@
 #include "ModulePage.h"
 #include "PaneGate.h"
 
+#include <QApplication>
 #include <QByteArrayList>
 #include <QCoreApplication>
 #include <QRegularExpression>
@@ -102,6 +103,59 @@ void WebPane::Refresh()
 {
     if (m_view)
         m_view->reload();
+}
+
+namespace {
+
+// Sees the page's widget arrive: it is shown, and so polished, after it became the focus proxy.
+class PageWidgetWatch : public QObject
+{
+public:
+    PageWidgetWatch(QWebEngineView *view, std::function<void()> handler)
+        : QObject(view), m_view(view), m_handler(std::move(handler))
+    {
+        view->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_view && event->type() == QEvent::ChildPolished && m_view->focusProxy() &&
+            m_view->focusProxy() != m_known) {
+            m_known = m_view->focusProxy();
+            m_handler();
+        }
+        return false;
+    }
+
+private:
+    QWebEngineView *m_view;
+    QPointer<QWidget> m_known;
+    std::function<void()> m_handler;
+};
+
+} // namespace
+
+void WebPane::onPageWidgetCreated(std::function<void()> handler)
+{
+    if (m_view)
+        new PageWidgetWatch(m_view, std::move(handler));
+}
+
+void WebPane::onFocusChanged(std::function<void(bool inside)> handler)
+{
+    if (!m_view)
+        return;
+    // The page takes the focus in a child widget of the view.
+    QObject::connect(
+        qApp, &QApplication::focusChanged, m_view,
+        [view = m_view.data(), handler, inside = false](QWidget *, QWidget *now) mutable {
+            const bool nowInside = now && (now == view || view->isAncestorOf(now));
+            if (nowInside != inside) {
+                inside = nowInside;
+                handler(inside);
+            }
+        });
 }
 
 QWebEngineView *WebPane::view() const

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
+
 class QWebEngineView;
 
 // The web location for the IP field's text as typed, completed the way a browser completes an
@@ -30,6 +32,14 @@ public:
 
     void Navigate(const QString &typedText);
     void Refresh();
+
+    // Called with true when the keyboard focus enters the browser (or the page in it) and with
+    // false when it leaves, so that the window can show where the focus is.
+    void onFocusChanged(std::function<void(bool inside)> handler);
+    // Called once the engine has made the widget that shows the page: it takes the view's keyboard
+    // focus, and takes its own place at the end of the window's tab order, so the window puts it
+    // back where the view belongs.
+    void onPageWidgetCreated(std::function<void()> handler);
 
     [[nodiscard]] QWebEngineView *view() const;
 

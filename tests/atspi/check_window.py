@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """check_window.py PID: reads the main window of process PID over AT-SPI as a screen reader
-does. Every control must have a role and a name; pressing "Scan Module" by its accessible action
-must be followed by the status line's name change to "Ok.". Prints the problems; exits 1 on any.
+does. Every control must have a role and a name; a line edit's text runs must reach its last
+character and an empty one must be described as empty; pressing "Scan Module" by its accessible
+action must be followed by the status line's name change to "Ok.". Prints the problems; exits 1
+on any.
 """
 import sys
 import time
@@ -49,6 +51,13 @@ def main():
             problems.append(f"no role or no name: {where}")
         if role == "push button" and name == "Scan Module":
             scan = node
+        if role == "text":
+            count = Atspi.Text.get_character_count(node)
+            run = Atspi.Text.get_attribute_run(node, max(count - 1, 0), False)
+            if count and run[2] != count:
+                problems.append(f"text runs end at {run[2]} of {count} characters: {where}")
+            if not count and node.get_description() != "empty":
+                problems.append(f"empty field not described as empty: {where}")
     if scan is None:
         problems.append("no button named Scan Module")
     else:
