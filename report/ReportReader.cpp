@@ -10,6 +10,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QUuid>
 
 #include <algorithm>
@@ -62,9 +63,12 @@ static QDateTime storedTime(const QVariant &value)
     return QDateTime::fromString(value.toString(), Qt::ISODateWithMs).toUTC();
 }
 
-static QByteArray bytesAt(const QSqlQuery &query, int column)
+// A row of a result, a value per column; NULL as a null value.
+using Row = QVariantList;
+
+static QByteArray bytesAt(const Row &row, int column)
 {
-    return query.isNull(column) ? QByteArray() : query.value(column).toByteArray();
+    return row.value(column).isNull() ? QByteArray() : row.value(column).toByteArray();
 }
 
 namespace {
@@ -146,13 +150,13 @@ public:
         return !sqlite() ||
                run(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'index' AND "
                                   "name = 'journal_record_report_module'"),
-                   {}, [this](const QSqlQuery &q) { m_moduleIndex = q.value(0).toInt() > 0; });
+                   {}, [this](const Row &q) { m_moduleIndex = q.value(0).toInt() > 0; });
     }
 
     // Runs `sql` with `values` bound in order and hands each row to `row`; false on any error,
     // also one that ends the rows early.
     bool run(const QString &sql, const QVariantList &values,
-             const std::function<void(const QSqlQuery &)> &row)
+             const std::function<void(const Row &)> &row)
     {
         QSqlQuery query(QSqlDatabase::database(m_name, false));
         query.setForwardOnly(true);
@@ -169,8 +173,12 @@ public:
                 return fail(query.lastError().text());
         }
         while (query.next()) {
-            if (row)
-                row(query);
+            if (!row)
+                continue;
+            Row cells;
+            for (int i = 0; i < query.record().count(); ++i)
+                cells << (query.isNull(i) ? QVariant() : query.value(i));
+            row(cells);
         }
         if (query.lastError().isValid())
             return fail(query.lastError().text());
@@ -268,7 +276,7 @@ bool readTallies(ReportConnection &db, const Where &where, ReportData &report)
                        "THEN 0 ELSE 1 END) FROM journal_record WHERE %2 GROUP BY station, "
                        "source, operation, outcome")
             .arg(QLatin1String(kHasSerial), where.sql),
-        where.values, [&](const QSqlQuery &q) {
+        where.values, [&](const Row &q) {
             const QString outcome = q.value(3).toString();
             const qint64 count = q.value(4).toLongLong();
             const qint64 successes = IsSuccessOutcome(outcome) ? count : 0;
@@ -327,7 +335,7 @@ bool readDaysOneByOne(ReportConnection &db, ReportData &report)
                          .arg(where.sql);
             values << where.values;
         }
-        if (!db.run(parts.join(QStringLiteral(" UNION ALL ")), values, [&](const QSqlQuery &q) {
+        if (!db.run(parts.join(QStringLiteral(" UNION ALL ")), values, [&](const Row &q) {
                 report.days[q.value(0).toInt()].outcomes[q.value(1).toString()] +=
                     q.value(2).toLongLong();
             }))
@@ -364,7 +372,7 @@ bool readDaysByHour(ReportConnection &db, const Where &where, ReportData &report
         QStringLiteral("SELECT substr(time_utc, 1, 13), %1, outcome, COUNT(*) FROM "
                        "journal_record WHERE %2 GROUP BY 1, %3")
             .arg(part, where.sql, minutes.isEmpty() ? QStringLiteral("3") : QStringLiteral("2, 3")),
-        where.values, [&](const QSqlQuery &q) {
+        where.values, [&](const Row &q) {
             const QDateTime start =
                 QDateTime::fromString(q.value(0).toString() + QStringLiteral(":00:00Z"),
                                       Qt::ISODate)
@@ -433,7 +441,7 @@ bool readVersions(ReportConnection &db, const Where &where, ReportData &report)
 {
     return db.run(QStringLiteral("SELECT version, COUNT(*) FROM (%1) latest GROUP BY version")
                       .arg(latestPerModule(db, QStringLiteral("version"), where)),
-                  where.values, [&](const QSqlQuery &q) {
+                  where.values, [&](const Row &q) {
                       addVersion(report, bytesAt(q, 0), q.value(1).toLongLong());
                   });
 }
@@ -448,7 +456,7 @@ bool readFailureCounts(ReportConnection &db, const Where &where, ReportData &rep
                                  "failures DESC, last DESC, CASE WHEN %1 IS NULL THEN 0 ELSE 1 "
                                  "END, module LIMIT ?")
                       .arg(QLatin1String(kSerialKey), where.sql, kFailed),
-                  values, [&](const QSqlQuery &q) {
+                  values, [&](const Row &q) {
                       report.mostFailures
                           << ReportFailingModule{bytesAt(q, 0), QString(), q.value(1).toLongLong(),
                                                  QString(), storedTime(q.value(2))};
@@ -467,7 +475,7 @@ bool readStale(ReportConnection &db, ReportData &report)
                                  "FROM (%1) latest WHERE time_utc < ? ORDER BY time_utc, serial "
                                  "LIMIT ?")
                       .arg(latestPerModule(db, QStringLiteral("address, version"), where)),
-                  values, [&](const QSqlQuery &q) {
+                  values, [&](const Row &q) {
                       report.stale << ReportStaleModule{bytesAt(q, 0), storedTime(q.value(1)),
                                                         q.value(2).toString(), bytesAt(q, 3)};
                       report.staleModules = q.value(4).toLongLong();
@@ -507,12 +515,12 @@ bool readModules(ReportConnection &db, ReportData &report)
                               "last_seen, module LIMIT ?)");
         values << timeText(report.staleBefore()) << query.staleLimit;
     }
-    const bool ok = db.run(sql, values, [&](const QSqlQuery &q) {
+    const bool ok = db.run(sql, values, [&](const Row &q) {
         const QString kind = q.value(0).toString();
         if (kind == QLatin1String("v")) {
             addVersion(report,
-                       q.isNull(2) ? QByteArray()
-                                   : QByteArray::fromHex(q.value(2).toString().toLatin1()),
+                       q.value(2).isNull() ? QByteArray()
+                                           : QByteArray::fromHex(q.value(2).toString().toLatin1()),
                        q.value(3).toLongLong());
         } else if (kind == QLatin1String("f")) {
             report.mostFailures << ReportFailingModule{bytesAt(q, 1), QString(),
@@ -576,7 +584,7 @@ bool readFailureDetails(ReportConnection &db, const Where &where, ReportData &re
         !db.run(QStringLiteral("SELECT status, address FROM journal_record WHERE %1%2 AND NOT "
                                "COALESCE(%3, FALSE) ORDER BY time_utc DESC LIMIT 1")
                     .arg(recent.sql, failed, QLatin1String(kHasSerial)),
-                recent.values, [&](const QSqlQuery &q) {
+                recent.values, [&](const Row &q) {
                     const QString status = q.value(0).toString();
                     fill(QByteArray(), q.value(1).toString(), &status);
                 }))
@@ -591,12 +599,12 @@ bool readFailureDetails(ReportConnection &db, const Where &where, ReportData &re
     listedFailed.sql += failed;
     return db.run(latestPerModule(db, QStringLiteral("status, address"), listedFailed),
                   listedFailed.values,
-                  [&](const QSqlQuery &q) {
+                  [&](const Row &q) {
                       const QString status = q.value(2).toString();
                       fill(bytesAt(q, 0), q.value(3).toString(), &status);
                   }) &&
            db.run(latestPerModule(db, QStringLiteral("address"), listed), listed.values,
-                  [&](const QSqlQuery &q) { fill(bytesAt(q, 0), q.value(2).toString(), nullptr); });
+                  [&](const Row &q) { fill(bytesAt(q, 0), q.value(2).toString(), nullptr); });
 }
 
 // Nearest-rank median and 95th percentile per operation, the durations at the ranks
@@ -613,7 +621,7 @@ bool readDurations(ReportConnection &db, const Where &where, ReportData &report)
                                "%1 GROUP BY operation, duration_ms ORDER BY operation, "
                                "duration_ms")
                     .arg(where.sql),
-                where.values, [&](const QSqlQuery &q) {
+                where.values, [&](const Row &q) {
                     Counts &counts = operations[q.value(0).toString()];
                     counts.total += q.value(2).toLongLong();
                     counts.durations.append({q.value(1).toLongLong(), q.value(2).toLongLong()});
