@@ -196,7 +196,7 @@ void TfrmMain::FormClose()
     // The disconnect event shows "Disconnect." before the window goes.
     if (m_link.ConnectedFlag())
         m_link.CloseLink();
-    flushJournal();
+    // The journal is closed with the window, after the record of an operation still in flight.
 }
 
 void TfrmMain::languageChosen(Language language, const char *name)

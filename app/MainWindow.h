@@ -110,7 +110,6 @@ private:
     template <typename Handler> void guarded(Handler handler);
     // The journal of the window's operations (WindowJournal.cpp).
     void openJournal();
-    void flushJournal();
 
     QLabel *lblRemote = nullptr;
     QLineEdit *edIP = nullptr;

@@ -1,6 +1,7 @@
 #include "WindowJournal.h"
 
 #include "BevelPanel.h"
+#include "Escape.h"
 #include "MainWindow.h"
 #include "OperationRecord.h"
 
@@ -15,12 +16,15 @@ WindowJournal::WindowJournal(QWidget *notice, QObject *parent) : QObject(parent)
     connect(&m_journal, &Journal::problem, this, &WindowJournal::showProblem);
     JournalOptions options;
     options.url = choice.url;
-    options.closeWaitMs = FlushWaitMs;
+    options.closeWaitMs = CloseWaitMs;
     m_journal.open(options);
     m_on = true;
 }
 
-WindowJournal::~WindowJournal() = default;
+WindowJournal::~WindowJournal()
+{
+    close();
+}
 
 void WindowJournal::record(const OperationResult &result)
 {
@@ -28,16 +32,20 @@ void WindowJournal::record(const OperationResult &result)
         m_journal.record(RecordFromResult(result, QString::fromLatin1(JournalWords::SourceWindow)));
 }
 
-void WindowJournal::flush()
+void WindowJournal::close()
 {
-    if (m_on && !m_journal.waitForIdle(FlushWaitMs))
-        qWarning("velqa-config: records still being written to the journal at close are left "
-                 "behind");
+    if (!m_on)
+        return;
+    m_on = false;
+    m_journal.close();
+    const QString parked = m_journal.parkedNote();
+    if (!parked.isEmpty())
+        qWarning("velqa-config: %s", qUtf8Printable(TerminalText(parked, 1000)));
 }
 
 void WindowJournal::showProblem(const QString &message)
 {
-    qWarning("velqa-config: %s", qUtf8Printable(message));
+    qWarning("velqa-config: %s", qUtf8Printable(TerminalText(message, 1000)));
     if (!m_notice)
         return;
     m_notice->setToolTip(message);
@@ -49,10 +57,4 @@ void TfrmMain::openJournal()
 {
     m_journal = std::make_unique<WindowJournal>(pnMsg);
     connect(this, &TfrmMain::operationFinished, m_journal.get(), &WindowJournal::record);
-}
-
-void TfrmMain::flushJournal()
-{
-    if (m_journal)
-        m_journal->flush();
 }

@@ -159,7 +159,7 @@ bool WritePlantJournal(const QString &url, const PlantJournalOptions &options, P
     const JournalLocation location = ParseJournalUrl(url);
     {
         JournalStore store(location);
-        bool ok = store.open(options.schemaVersion);
+        bool ok = store.open(JournalAccess::Write, options.schemaVersion);
         PlantJournal plant(options);
         for (qint64 n = 0;
              ok && location.kind == JournalLocation::Kind::Sqlite && n < options.records;) {

@@ -1,6 +1,6 @@
 // How long a report takes on a large journal: a made-up plant's journal (PlantJournal.h, one
 // year, 1,000,000 records by default) in SQLite as the tool makes it today, the same file with
-// the report's indexes (schema step 5), and PostgreSQL (a server this program starts on
+// the report's indexes (schema step 4), and PostgreSQL (a server this program starts on
 // loopback). For each: the report of the whole year (every record: the worst case), of the last
 // 30 days (the default period) and the History window's (one station, one module), as the
 // median and the slowest of a few runs, the database reading and the page's making apart.
@@ -144,7 +144,7 @@ int main(int argc, char *argv[])
         clock.start();
         QFile::copy(plain, indexed);
         JournalStore store(ParseJournalUrl(QStringLiteral("sqlite:") + indexed));
-        if (!store.open(5)) {
+        if (!store.open(JournalAccess::Write, 4)) {
             std::printf("cannot add the report's indexes: %s\n", qPrintable(store.error()));
             return 1;
         }

@@ -40,7 +40,7 @@ static const char kDescription[] =
     "VELQA_JOURNAL=off records nothing. A journal that cannot be used is named in one line on\n"
     "standard error and changes no exit code. Discover records nothing.\n"
     "\n"
-    "Exit codes (history, sync and report: see their own --help):\n"
+    "Exit codes (history, sync, journal and report: see their own --help):\n"
     "  0  every module succeeded (discover: at least one module found)\n"
     "  1  some module failed (discover: none found)\n"
     "  2  usage error: unknown command or option, bad target or range, bad number,\n"
@@ -71,7 +71,9 @@ static const char kModuleDescription[] =
     "\n"
     "Journal: the command's scan and operation are recorded in --journal URL, else\n"
     "VELQA_JOURNAL, else the station's JournalUrl setting, else the SQLite file in the user's\n"
-    "data folder; --no-journal records nothing. Discover records nothing.\n"
+    "data folder; --no-journal records nothing. Discover records nothing. Records a\n"
+    "PostgreSQL journal does not take in time wait in its outbox (one line at the end says\n"
+    "how many and where) for the next run or velqa-cli sync.\n"
     "\n"
     "Exit codes:\n"
     "  0  every module succeeded (discover: at least one module found)\n"
@@ -303,9 +305,14 @@ static int runModuleCommand(CliCommand command, const CliCall &call)
             junitFailure = junit->errorString();
         junit->close();
     }
-    // What is still queued is written now, within the journal's bounded wait.
-    if (journal)
+    // What is still queued is written now, or parked within the journal's bounded wait.
+    if (journal) {
         journal->close();
+        const QString parked = journal->parkedNote();
+        if (!parked.isEmpty())
+            console.writeErr(
+                QStringLiteral("velqa-cli: %1\n").arg(TerminalText(parked, MaxJournalNote)));
+    }
     // Whoever reads the report must not take a part of it, or none, for the whole.
     bool written = true;
     const auto unwritten = [&console, &written](const QString &what, const QString &why) {
@@ -388,7 +395,7 @@ const QList<CliCommandRow> &CliCommands()
             row.run = [command](const CliCall &call) { return runModuleCommand(command, call); };
             list << row;
         }
-        list << HistoryCommand() << SyncCommand() << ReportCommand();
+        list << HistoryCommand() << SyncCommand() << JournalCommand() << ReportCommand();
         return list;
     }();
     return rows;

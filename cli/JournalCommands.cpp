@@ -3,20 +3,20 @@
 #include "Cli.h"
 #include "Console.h"
 #include "Escape.h"
+#include "HistoryOutput.h"
 #include "Journal.h"
-#include "JournalHistory.h"
+#include "JournalStore.h"
+#include "JournalTime.h"
+#include "Outbox.h"
+#include "Report.h"
 
 #include <QCommandLineParser>
-
-#include <unistd.h>
 
 static const char kJournalDescription[] =
     "The journal is the first of: --journal URL, the VELQA_JOURNAL variable, the station's\n"
     "JournalUrl setting, the SQLite file in the user's data folder. URL: sqlite:PATH or\n"
-    "postgresql://user@host:port/database.\n"
-    "\n"
-    "Exit codes: 0 done; 1 the journal cannot be read (sync: records still wait); 2 usage\n"
-    "error.";
+    "postgresql://user@host:port/database[?sslmode=...&sslrootcert=...&connect_timeout=...\n"
+    "&application_name=...]; the password belongs in ~/.pgpass.\n";
 
 static QCommandLineOption journalOption()
 {
@@ -25,90 +25,171 @@ static QCommandLineOption journalOption()
 }
 
 // The messages quote what was typed, escaped here.
-static int usageError(Console &console, const QString &message)
+static int usageError(Console &console, const QString &message, const QString &command)
 {
-    return CliUsageError(console, TerminalText(message, 1024), QStringLiteral("history"));
+    return CliUsageError(console, TerminalText(message, 1024), command);
+}
+
+// A journal's own words (file names, server messages) in one line for the error stream.
+static void journalError(Console &console, const QString &message)
+{
+    console.writeErr(
+        QStringLiteral("velqa-cli: %1\n").arg(TerminalText(message.simplified(), MaxJournalNote)));
+}
+
+static QString records(qint64 n)
+{
+    return Counted(n, QStringLiteral("record"), QStringLiteral("records"));
 }
 
 static int runSync(const CliCall &call)
 {
-    const JournalChoice journal = ChooseJournal(call.parser.value(QStringLiteral("journal")));
+    const JournalLocation location =
+        ParseJournalUrl(ChooseJournal(call.parser.value(QStringLiteral("journal"))).url);
+    if (location.kind == JournalLocation::Kind::Invalid) {
+        journalError(call.console, location.error);
+        return int(CliExit::SomeFailed);
+    }
+    const QString folder = JournalDataFolder();
+    const QString file = call.parser.value(QStringLiteral("outbox"));
+    const SyncResult result = SyncOutboxes(folder, location, file);
+    if (!result.error.isEmpty())
+        journalError(call.console, result.error);
+    // Journal URLs and file names may hold anything: each is escaped for the terminal.
+    const auto shown = [](const QString &text) { return TerminalText(text, MaxJournalNote); };
     QString out;
-    QString err;
-    const int code = RunSyncCommand(journal.url, QString(), out, err);
+    for (const SyncedJournal &synced : result.synced) {
+        out += QStringLiteral("%1 sent to %2; %3 waiting in %4.\n")
+                   .arg(records(synced.sent), shown(synced.journal))
+                   .arg(synced.left)
+                   .arg(shown(synced.outbox));
+        if (!synced.error.isEmpty())
+            journalError(call.console, synced.error);
+    }
+    for (const WaitingOutbox &other : result.others) {
+        if (other.journal.isEmpty())
+            out += QStringLiteral("%1 parked by an earlier version wait in %2 without the name of "
+                                  "their journal: velqa-cli sync --journal URL --outbox %2 sends "
+                                  "them to URL.\n")
+                       .arg(records(other.records), shown(other.path));
+        else
+            out += QStringLiteral("%1 wait for another journal, %2, in %3: velqa-cli sync "
+                                  "--journal %2 sends them.\n")
+                       .arg(records(other.records), shown(other.journal), shown(other.path));
+    }
+    if (result.synced.isEmpty() && result.others.isEmpty() && result.error.isEmpty())
+        out += QStringLiteral("Nothing to send: no records wait in %1.\n").arg(shown(folder));
     call.console.writeOut(out);
-    if (!err.isEmpty())
-        call.console.writeErr(err);
-    return code;
+    return int(result.ok() ? CliExit::AllSucceeded : CliExit::SomeFailed);
 }
 
 static int runHistory(const CliCall &call)
 {
     const QCommandLineParser &parser = call.parser;
     Console &console = call.console;
-    const JournalChoice journal = ChooseJournal(parser.value(QStringLiteral("journal")));
+    const QString command = QStringLiteral("history");
     const QString serialOption = QStringLiteral("serial");
-    const QString addressOption = QStringLiteral("address");
     const QString operationOption = QStringLiteral("operation");
     const QString outcomeOption = QStringLiteral("outcome");
     const QString sinceOption = QStringLiteral("since");
+    const QString untilOption = QStringLiteral("until");
     const QString limitOption = QStringLiteral("limit");
     const QString csvOption = QStringLiteral("csv");
     const QString jsonOption = QStringLiteral("json");
 
-    QString out;
-    QString err;
-    int code = 0;
-    {
-        HistoryOptions options;
-        const QString serial = parser.value(serialOption);
-        if (parser.isSet(serialOption)) {
-            for (const QChar c : serial) {
-                if (c.unicode() > 0xff)
-                    return usageError(console,
-                                      QStringLiteral("--serial: a module sends no \"%1\"").arg(c));
-            }
-            options.filter.serial = serial.toLatin1();
-        }
-        options.filter.address = parser.value(addressOption);
-        options.filter.operation = parser.value(operationOption);
-        options.filter.outcome = parser.value(outcomeOption);
-        if (parser.isSet(operationOption) &&
-            !JournalWords::Operations().contains(options.filter.operation))
+    JournalFilter filter;
+    const QString serial = parser.value(serialOption);
+    if (parser.isSet(serialOption)) {
+        // Typed as the table and CSV show it: module bytes by the byte rule.
+        const std::optional<QByteArray> bytes = UnescapeBytes(serial);
+        if (!bytes)
             return usageError(
                 console,
-                QStringLiteral("unknown operation \"%1\"").arg(options.filter.operation.left(40)));
-        if (parser.isSet(outcomeOption) &&
-            !JournalWords::Outcomes().contains(options.filter.outcome))
-            return usageError(
-                console,
-                QStringLiteral("unknown outcome \"%1\"").arg(options.filter.outcome.left(40)));
-        if (parser.isSet(sinceOption)) {
-            const std::optional<QDateTime> since = ParseSince(parser.value(sinceOption));
-            if (!since)
-                return usageError(console, QStringLiteral("--since wants a date or date and time "
-                                                          "such as 2024-05-01T08:30, not \"%1\"")
-                                               .arg(parser.value(sinceOption).left(40)));
-            options.filter.since = *since;
-        }
-        bool ok = false;
-        options.filter.limit = parser.value(limitOption).toInt(&ok);
-        if (!ok || options.filter.limit < 0)
-            return usageError(console, QStringLiteral("--limit wants a number from 0 up, not "
-                                                      "\"%1\"")
-                                           .arg(parser.value(limitOption).left(40)));
-        if (parser.isSet(csvOption) && parser.isSet(jsonOption))
-            return usageError(console, QStringLiteral("--csv and --json do not go together"));
-        options.format = parser.isSet(csvOption)    ? HistoryFormat::Csv
-                         : parser.isSet(jsonOption) ? HistoryFormat::Json
-                                                    : HistoryFormat::Table;
-        options.terminal = isatty(STDOUT_FILENO) == 1;
-        code = RunHistoryCommand(journal.url, options, out, err);
+                QStringLiteral("--serial: a module sends no \"%1\"; write other bytes as \\xhh")
+                    .arg(serial.left(40)),
+                command);
+        filter.serial = bytes->isNull() ? QByteArray("", 0) : *bytes;
     }
-    console.writeOut(out);
-    if (!err.isEmpty())
-        console.writeErr(err);
-    return code;
+    filter.address = parser.value(QStringLiteral("address"));
+    filter.operation = parser.value(operationOption);
+    filter.outcome = parser.value(outcomeOption);
+    if (parser.isSet(operationOption) && !JournalWords::Operations().contains(filter.operation))
+        return usageError(console,
+                          QStringLiteral("unknown operation \"%1\"").arg(filter.operation.left(40)),
+                          command);
+    if (parser.isSet(outcomeOption) && !JournalWords::Outcomes().contains(filter.outcome))
+        return usageError(console,
+                          QStringLiteral("unknown outcome \"%1\"").arg(filter.outcome.left(40)),
+                          command);
+    for (const auto &[option, bound] :
+         {std::pair{sinceOption, &filter.since}, std::pair{untilOption, &filter.until}}) {
+        if (!parser.isSet(option))
+            continue;
+        const std::optional<QDateTime> time = ParseTypedTime(parser.value(option));
+        if (!time)
+            return usageError(console,
+                              QStringLiteral("--%1 wants a date or date and time such as "
+                                             "2024-05-01T08:30, not \"%2\"")
+                                  .arg(option, parser.value(option).left(40)),
+                              command);
+        *bound = *time;
+    }
+    bool ok = false;
+    filter.limit = parser.value(limitOption).toInt(&ok);
+    if (!ok || filter.limit < 0)
+        return usageError(console,
+                          QStringLiteral("--limit wants a number from 0 up, not \"%1\"")
+                              .arg(parser.value(limitOption).left(40)),
+                          command);
+    if (parser.isSet(csvOption) && parser.isSet(jsonOption))
+        return usageError(console, QStringLiteral("--csv and --json do not go together"), command);
+
+    // Opened for reading: nothing is made, migrated or written, and a read that fails anywhere
+    // ends the command with its error instead of a part of the list.
+    JournalStore store(ParseJournalUrl(ChooseJournal(parser.value(QStringLiteral("journal"))).url));
+    std::optional<QList<JournalRecord>> found;
+    if (store.open(JournalAccess::Read))
+        found = store.read(filter);
+    if (!found) {
+        journalError(console, store.error());
+        return int(store.trouble() == SqlTrouble::Missing ? CliExit::UsageError
+                                                          : CliExit::SomeFailed);
+    }
+    if (parser.isSet(csvOption))
+        console.writeOut(QString::fromUtf8(FormatHistoryCsv(*found)));
+    else if (parser.isSet(jsonOption))
+        console.writeOut(QString::fromUtf8(FormatHistoryJson(*found)));
+    else
+        console.writeOut(FormatHistoryTable(*found));
+    return int(CliExit::AllSucceeded);
+}
+
+static int runJournal(const CliCall &call)
+{
+    if (call.arguments != QStringList{QStringLiteral("migrate")})
+        return usageError(call.console,
+                          call.arguments.isEmpty()
+                              ? QStringLiteral("journal wants the word migrate")
+                              : QStringLiteral("journal wants the word migrate, not \"%1\"")
+                                    .arg(call.arguments.join(QLatin1Char(' ')).left(40)),
+                          QStringLiteral("journal"));
+    JournalStore store(
+        ParseJournalUrl(ChooseJournal(call.parser.value(QStringLiteral("journal"))).url));
+    if (!store.open(JournalAccess::Write)) {
+        journalError(call.console, store.error());
+        return int(CliExit::SomeFailed);
+    }
+    const QString where = TerminalText(store.location().display(), MaxJournalNote);
+    call.console.writeOut(
+        store.migrated()
+            ? QStringLiteral("The journal %1 was brought from version %2 to version %3.\n")
+                  .arg(where)
+                  .arg(store.versionFound())
+                  .arg(JournalSchemaVersion)
+            : QStringLiteral("The journal %1 is at version %2: nothing to do.\n")
+                  .arg(where)
+                  .arg(store.versionFound()));
+    return int(CliExit::AllSucceeded);
 }
 
 CliCommandRow HistoryCommand()
@@ -118,7 +199,17 @@ CliCommandRow HistoryCommand()
     row.summary = QStringLiteral("the journal's records, newest first");
     row.description =
         QStringLiteral("velqa-cli history: the journal's records, newest first.\n\n") +
-        QString::fromLatin1(kJournalDescription);
+        QString::fromLatin1(kJournalDescription) +
+        QStringLiteral(
+            "History only reads: it makes, migrates and changes nothing, and reads an archive\n"
+            "the user may not write. The table shows local times with their offset from UTC;\n"
+            "CSV and JSON give times in UTC (ISO 8601, Z). Module bytes appear as in the\n"
+            "table: \\xhh for a byte outside printable ASCII, \\\\ for a backslash (--serial\n"
+            "takes them so); CSV is UTF-8 with a byte-order mark, each cell that starts with\n"
+            "= + - @ or ' led by one '.\n"
+            "\n"
+            "Exit codes: 0 done; 1 the journal cannot be read; 2 usage error, or no journal\n"
+            "at that path.");
     row.options = {
         journalOption(),
         {QStringLiteral("serial"), QStringLiteral("Only this serial number."),
@@ -135,6 +226,9 @@ CliCommandRow HistoryCommand()
          QStringLiteral("Only records from this time on: 2024-05-01, 2024-05-01T08:30, with Z or "
                         "+02:00 for a zone (otherwise local time)."),
          QStringLiteral("TIME")},
+        {QStringLiteral("until"),
+         QStringLiteral("Only records before this time, written as for --since."),
+         QStringLiteral("TIME")},
         {QStringLiteral("limit"), QStringLiteral("At most N records (default 100; 0: all)."),
          QStringLiteral("N"), QStringLiteral("100")},
         {QStringLiteral("csv"), QStringLiteral("Print CSV for a spreadsheet.")},
@@ -149,10 +243,43 @@ CliCommandRow SyncCommand()
     CliCommandRow row;
     row.name = QStringLiteral("sync");
     row.summary = QStringLiteral("send the records that wait for an absent PostgreSQL journal");
-    row.description = QStringLiteral("velqa-cli sync: sends the records that wait for an absent "
-                                     "PostgreSQL journal.\n\n") +
-                      QString::fromLatin1(kJournalDescription);
-    row.options = {journalOption()};
+    row.description =
+        QStringLiteral("velqa-cli sync: sends the records that wait for an absent PostgreSQL "
+                       "journal.\n\n") +
+        QString::fromLatin1(kJournalDescription) +
+        QStringLiteral(
+            "Records wait in the user's data folder, in an outbox of their own journal, and go\n"
+            "only there. With a PostgreSQL journal, sync sends that journal's records and names\n"
+            "the others that wait; with a local one, it sends every journal's records to it.\n"
+            "--outbox FILE sends the records of that file to the journal given (an outbox of an\n"
+            "earlier version names no journal).\n"
+            "\n"
+            "Exit codes: 0 done; 1 records still wait for a journal it sent to; 2 usage error.");
+    row.options = {journalOption(),
+                   {QStringLiteral("outbox"),
+                    QStringLiteral("Send the records of this outbox file to the journal given."),
+                    QStringLiteral("FILE")}};
     row.run = runSync;
+    return row;
+}
+
+CliCommandRow JournalCommand()
+{
+    CliCommandRow row;
+    row.name = QStringLiteral("journal");
+    row.summary = QStringLiteral("journal migrate: make or update the journal's tables (as "
+                                 "their owner)");
+    row.description =
+        QStringLiteral("velqa-cli journal migrate: makes the journal's tables, or brings older "
+                       "ones to this\nversion, when needed. On a shared PostgreSQL journal the "
+                       "owner runs it once;\nstations that may only add and read records do "
+                       "not migrate.\n\n") +
+        QString::fromLatin1(kJournalDescription) +
+        QStringLiteral("\nExit codes: 0 done; 1 the journal cannot be opened or migrated; 2 usage "
+                       "error.");
+    row.options = {journalOption()};
+    row.argumentsSyntax = QStringLiteral("migrate");
+    row.argumentsHelp = QStringLiteral("What to do with the journal.");
+    row.run = runJournal;
     return row;
 }

@@ -4,7 +4,7 @@
 #include "Console.h"
 #include "Escape.h"
 #include "Journal.h"
-#include "JournalHistory.h"
+#include "JournalTime.h"
 #include "Language.h"
 #include "ReportReader.h"
 #include "ReportRender.h"
@@ -18,9 +18,9 @@ static const char kReportDescription[] =
     "the same figures as JSON on standard output (--json).\n"
     "\n"
     "Period: --since and --until take a date, or a date and time such as 2024-05-01T08:30,\n"
-    "with Z or +02:00 for a zone, otherwise the station's local time. --until is not\n"
-    "included; a date alone as --until takes that whole day. Without them: the last 30\n"
-    "days, today included. Days are the station's local days.\n"
+    "with Z or +02:00 for a zone, otherwise the station's local time; a date alone is the\n"
+    "start of that day, and --until is not included (as in history). Without them: the\n"
+    "last 30 days, today included. Days are the station's local days.\n"
     "Success share: the outcome success, and changed and unchanged of provisioning. Records\n"
     "without a serial number count as \"unknown module\". Durations: nearest-rank median and\n"
     "95th percentile. Captions are in the station's language (LanguageFlag) unless\n"
@@ -49,31 +49,17 @@ static int usageError(Console &console, const QString &message)
 
 std::optional<QString> ReportPeriod(const QString &since, const QString &until, ReportQuery &query)
 {
-    if (until.isEmpty()) {
-        query.until = QDateTime::currentDateTimeUtc();
-    } else {
-        const std::optional<QDateTime> end = ParseSince(until);
-        if (!end)
-            return QStringLiteral("--until wants a date or a date and time such as "
-                                  "2024-05-31T18:00, not \"%1\"")
-                .arg(until.left(40));
-        const bool wholeDay = QDate::fromString(until.trimmed(), Qt::ISODate).isValid();
-        query.until = wholeDay ? QDate::fromString(until.trimmed(), Qt::ISODate)
-                                     .addDays(1)
-                                     .startOfDay(query.zone)
-                                     .toUTC()
-                               : *end;
+    for (const auto &[option, text] : {std::pair{"since", since}, std::pair{"until", until}}) {
+        if (!text.isEmpty() && !ParseTypedTime(text))
+            return QStringLiteral("--%1 wants a date or a date and time such as "
+                                  "2024-05-01T08:30, not %2")
+                .arg(QLatin1String(option), CliQuoted(text));
     }
-    if (since.isEmpty()) {
+    query.until = until.isEmpty() ? QDateTime::currentDateTimeUtc() : *ParseTypedTime(until);
+    if (since.isEmpty())
         SetDefaultPeriod(query, query.until);
-    } else {
-        const std::optional<QDateTime> start = ParseSince(since);
-        if (!start)
-            return QStringLiteral("--since wants a date or a date and time such as "
-                                  "2024-05-01T08:30, not \"%1\"")
-                .arg(since.left(40));
-        query.since = *start;
-    }
+    else
+        query.since = *ParseTypedTime(since);
     if (query.since >= query.until)
         return QStringLiteral("the period ends before it begins");
     return std::nullopt;
@@ -189,7 +175,7 @@ CliCommandRow ReportCommand()
                         "+02:00 for a zone (otherwise local time)."),
          QStringLiteral("TIME")},
         {QStringLiteral("until"),
-         QStringLiteral("Records before this time; a date alone: that day included."),
+         QStringLiteral("Only records before this time, written as for --since."),
          QStringLiteral("TIME")},
         {QStringLiteral("station"), QStringLiteral("Only this station (its host name)."),
          QStringLiteral("STATION")},

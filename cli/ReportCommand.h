@@ -6,8 +6,8 @@
 
 struct ReportQuery;
 
-// Fills `query`'s period from --since/--until texts (empty: the default period ending now; a
-// date alone as --until takes that whole day); an error message when a text is not a time.
+// Fills `query`'s period from --since/--until texts as typed (empty: the default period ending
+// now); an error message when a text is not a time or the period ends before it begins.
 [[nodiscard]] std::optional<QString> ReportPeriod(const QString &since, const QString &until,
                                                   ReportQuery &query);
 

@@ -74,15 +74,16 @@ install(FILES ${VELQA_PACKAGING_OUT}/gz/velqa-config.1.gz ${VELQA_PACKAGING_OUT}
 install(FILES ${VELQA_PACKAGING_OUT}/gz/changelog.Debian.gz ${PROJECT_SOURCE_DIR}/packaging/copyright
         DESTINATION ${VELQA_PACKAGE_DOC_DIR})
 
-# The linker sees only the Qt libraries; the platform and SVG icon plugins, the web engine's
-# helper process and the fonts the window asks for by name are loaded at run time, so
-# they are always declared. dpkg-shlibdeps, when present, adds the versioned library dependencies.
+# The linker sees only the Qt libraries and libpq (the PostgreSQL journal); the platform and SVG
+# icon plugins, the SQLite driver of the journal, the web engine's helper process and the fonts
+# the window asks for by name are loaded at run time, so they are always declared.
+# dpkg-shlibdeps, when present, adds the versioned library dependencies.
 set(VELQA_RUNTIME_DEPENDS
-    libqt6webenginecore6-bin libqt6svg6 qt6-qpa-plugins
+    libqt6webenginecore6-bin libqt6svg6 qt6-qpa-plugins libqt6sql6-sqlite
     fonts-liberation fonts-wqy-zenhei)
 set(VELQA_LIBRARY_DEPENDS
     libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6webenginewidgets6
-    libqt6multimedia6 libqt6core5compat6)
+    libqt6multimedia6 libqt6core5compat6 libqt6sql6 libpq5)
 find_program(VELQA_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(VELQA_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -2,6 +2,7 @@
 
 #include "JournalStore.h"
 #include "Language.h"
+#include "Outbox.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
@@ -45,24 +46,28 @@ QString DefaultJournalUrl()
     return QStringLiteral("sqlite:") + JournalDataFolder() + QStringLiteral("/journal.sqlite");
 }
 
-QString DefaultOutboxPath()
-{
-    return JournalDataFolder() + QStringLiteral("/journal-outbox.sqlite");
-}
-
 class JournalWriter
 {
 public:
     JournalWriter(Journal *journal, const JournalOptions &options)
-        : m_journal(journal), m_options(options), m_location(ParseJournalUrl(options.url))
+        : m_journal(journal), m_options(options), m_location(ParseJournalUrl(options.url)),
+          m_deadline(options.serverWaitMs),
+          m_outbox(OutboxPath(options.outboxFolder.isEmpty() ? JournalDataFolder()
+                                                             : options.outboxFolder,
+                              m_location),
+                   m_location)
     {
-        if (m_options.outboxPath.isEmpty())
-            m_options.outboxPath = DefaultOutboxPath();
         m_thread.reset(QThread::create([this]() { run(); }));
         m_thread->setObjectName(QStringLiteral("journal writer"));
     }
 
     void start() { m_thread->start(); }
+
+    [[nodiscard]] bool postgres() const
+    {
+        return m_location.kind == JournalLocation::Kind::Postgres;
+    }
+    [[nodiscard]] QString outboxPath() const { return m_outbox.path(); }
 
     void record(const JournalRecord &record)
     {
@@ -103,18 +108,26 @@ public:
         return true;
     }
 
-    // True when the writer ended within the wait; otherwise it is left to finish on its own.
+    // Writes what is queued, parking what the server does not take before the wait is over.
+    // True when the writer ended; otherwise (its outbox itself is stuck) it is left behind, and
+    // what it still held is counted as lost.
     bool stop(int waitMs)
     {
+        const QDeadlineTimer end(waitMs);
         {
             const QMutexLocker lock(&m_mutex);
             m_stop = true;
             m_wake.wakeOne();
         }
-        if (m_thread->wait(QDeadlineTimer(waitMs)))
+        // The server's last calls end a little before the wait does, leaving time to park.
+        m_deadline.endBy(QDeadlineTimer(waitMs - std::min(500, waitMs / 4)));
+        if (m_thread->wait(end))
             return true;
-        const QMutexLocker lock(&m_emitMutex);
+        const QMutexLocker emitLock(&m_emitMutex);
         m_journal = nullptr;
+        const QMutexLocker lock(&m_mutex);
+        m_counts.dropped += m_queue.size() + m_inFlight;
+        m_queue.clear();
         return false;
     }
 
@@ -136,10 +149,10 @@ public:
 
 private:
     void run();
-    void process(const QList<JournalRecord> &batch, bool sync);
+    void process(const QList<JournalRecord> &batch, bool sync, bool stopping);
     void park(const QList<JournalRecord> &batch);
-    void forward();
-    void goOffline(const QString &detail);
+    bool forward();
+    void goOffline();
     void setState(JournalState state);
     void report(const QString &message);
     void count(qint64 JournalCounts::*field, qint64 n)
@@ -147,17 +160,25 @@ private:
         const QMutexLocker lock(&m_mutex);
         m_counts.*field += n;
     }
+    void noteWaiting()
+    {
+        const std::optional<qint64> waiting = m_outbox.waiting();
+        const QMutexLocker lock(&m_mutex);
+        m_counts.waiting = waiting.value_or(m_counts.waiting);
+    }
 
     QMutex m_emitMutex;
     Journal *m_journal;
     JournalOptions m_options;
     const JournalLocation m_location;
+    SqlDeadline m_deadline;
     std::unique_ptr<QThread> m_thread;
 
     QMutex m_mutex;
     QWaitCondition m_wake;
     QWaitCondition m_idle;
     QList<JournalRecord> m_queue;
+    qsizetype m_inFlight = 0;
     bool m_stop = false;
     bool m_syncRequested = false;
     // True from the start until the store is opened, and while a batch is written.
@@ -170,7 +191,7 @@ private:
 
     // The writer thread's own.
     std::unique_ptr<JournalStore> m_store;
-    std::unique_ptr<JournalStore> m_outbox;
+    Outbox m_outbox;
     bool m_writeFailing = false;
 };
 
@@ -193,16 +214,34 @@ void JournalWriter::report(const QString &message)
         emit m_journal->problem(message);
 }
 
-void JournalWriter::goOffline(const QString &detail)
+// Told once each time the journal stops taking records, in words that fit why.
+void JournalWriter::goOffline()
 {
-    if (m_store)
-        m_store->close();
+    const QString detail = m_store->detail();
+    const SqlTrouble trouble = m_store->trouble();
+    m_store->close();
     if (state() == JournalState::Offline)
         return;
     setState(JournalState::Offline);
-    report(QStringLiteral("The journal at %1 does not answer (%2); records wait in %3 and are "
-                          "sent when it answers again.")
-               .arg(m_location.display(), detail, m_options.outboxPath));
+    const QString where = m_location.display();
+    const QString outbox = m_outbox.path();
+    switch (trouble) {
+    case SqlTrouble::NoAnswer:
+        report(QStringLiteral("The journal at %1 does not answer (%2); records wait in %3 and are "
+                              "sent when it answers again.")
+                   .arg(where, detail, outbox));
+        break;
+    case SqlTrouble::Login:
+        report(QStringLiteral("The journal at %1 refused the log-in (%2); records wait in %3 "
+                              "until the user or password (~/.pgpass) is put right, then "
+                              "velqa-cli sync sends them.")
+                   .arg(where, detail, outbox));
+        break;
+    default:
+        report(QStringLiteral("The journal at %1 cannot be written (%2); records wait in %3.")
+                   .arg(where, detail, outbox));
+        break;
+    }
 }
 
 void JournalWriter::run()
@@ -211,13 +250,13 @@ void JournalWriter::run()
     // password file and loading name services can take milliseconds): here, on this thread,
     // rather than in the window's start-up or an operation.
     (void)NewJournalRecord(QString());
-    m_store = std::make_unique<JournalStore>(m_location);
+    m_store = std::make_unique<JournalStore>(m_location, &m_deadline);
     if (m_store->open()) {
         setState(JournalState::Ready);
-        if (m_location.kind == JournalLocation::Kind::Postgres)
-            forward();
-    } else if (m_location.kind == JournalLocation::Kind::Postgres) {
-        goOffline(m_store->error());
+        if (postgres() && !forward())
+            goOffline();
+    } else if (postgres()) {
+        goOffline();
     } else {
         setState(JournalState::Unusable);
         report(QStringLiteral("The journal cannot be opened (%1); operations go on without it.")
@@ -227,10 +266,12 @@ void JournalWriter::run()
     for (;;) {
         QList<JournalRecord> batch;
         bool sync = false;
+        bool stopping = false;
         QString problem;
         {
             QMutexLocker lock(&m_mutex);
             m_busy = false;
+            m_inFlight = 0;
             while (m_queue.isEmpty() && !m_syncRequested && !m_stop) {
                 m_idle.wakeAll();
                 m_wake.wait(&m_mutex);
@@ -238,31 +279,33 @@ void JournalWriter::run()
             if (m_queue.isEmpty() && !m_syncRequested && m_stop)
                 break;
             batch.swap(m_queue);
+            m_inFlight = batch.size();
             sync = m_syncRequested;
             m_syncRequested = false;
+            stopping = m_stop;
             m_busy = true;
             problem.swap(m_pendingProblem);
         }
         if (!problem.isEmpty())
             report(problem);
-        process(batch, sync);
+        process(batch, sync, stopping);
     }
-    m_outbox.reset();
     m_store.reset();
+    m_outbox.close();
     const QMutexLocker lock(&m_mutex);
     m_state = JournalState::Closed;
     m_busy = false;
     m_idle.wakeAll();
 }
 
-void JournalWriter::process(const QList<JournalRecord> &batch, bool sync)
+void JournalWriter::process(const QList<JournalRecord> &batch, bool sync, bool stopping)
 {
     const qint64 n = batch.size();
     if (state() == JournalState::Unusable) {
         count(&JournalCounts::dropped, n);
         return;
     }
-    if (m_location.kind == JournalLocation::Kind::Sqlite) {
+    if (!postgres()) {
         if (m_store->write(batch)) {
             count(&JournalCounts::written, n);
             m_writeFailing = false;
@@ -274,80 +317,64 @@ void JournalWriter::process(const QList<JournalRecord> &batch, bool sync)
         }
         return;
     }
-    // PostgreSQL: every record or sync while the server is away is a chance to find it again.
+    // PostgreSQL: every record or sync while the server is away is a chance to find it again,
+    // except at close, which has no time to wait for a connection.
     if (!m_store->isOpen()) {
-        if (!m_store->open()) {
-            goOffline(m_store->error());
+        if (stopping || !m_store->open()) {
+            if (!stopping)
+                goOffline();
             park(batch);
             return;
         }
         setState(JournalState::Ready);
-        forward();
-    }
-    if (m_store->isOpen() && !batch.isEmpty()) {
-        if (m_store->write(batch)) {
-            count(&JournalCounts::written, n);
-        } else {
-            goOffline(m_store->error());
+        if (!forward()) {
+            goOffline();
             park(batch);
             return;
         }
     }
-    if (sync && m_store->isOpen())
-        forward();
+    if (!batch.isEmpty()) {
+        if (!m_store->write(batch)) {
+            goOffline();
+            park(batch);
+            return;
+        }
+        count(&JournalCounts::written, n);
+    }
+    if (sync && !forward())
+        goOffline();
 }
 
 void JournalWriter::park(const QList<JournalRecord> &batch)
 {
     if (batch.isEmpty())
         return;
-    if (!m_outbox) {
-        JournalLocation outbox;
-        outbox.kind = JournalLocation::Kind::Sqlite;
-        outbox.path = m_options.outboxPath;
-        m_outbox = std::make_unique<JournalStore>(outbox);
-    }
-    if ((m_outbox->isOpen() || m_outbox->open()) && m_outbox->write(batch)) {
+    if (m_outbox.park(batch)) {
         count(&JournalCounts::parked, batch.size());
-        const std::optional<qint64> waiting = m_outbox->count();
-        const QMutexLocker lock(&m_mutex);
-        m_counts.waiting = waiting.value_or(m_counts.waiting);
+        noteWaiting();
         return;
     }
     count(&JournalCounts::dropped, batch.size());
-    report(QStringLiteral("The journal at %1 does not answer and its outbox cannot be written "
+    report(QStringLiteral("The journal at %1 cannot be written and its outbox cannot be either "
                           "(%2); records are lost.")
-               .arg(m_location.display(), m_outbox->error()));
+               .arg(m_location.display(), m_outbox.error()));
 }
 
-void JournalWriter::forward()
+// False when the journal failed on the way; what is left is sent at the next chance.
+bool JournalWriter::forward()
 {
-    if (!m_outbox) {
-        // Nothing ever waited here: no file to make.
-        if (!QFileInfo::exists(m_options.outboxPath))
-            return;
-        JournalLocation outbox;
-        outbox.kind = JournalLocation::Kind::Sqlite;
-        outbox.path = m_options.outboxPath;
-        m_outbox = std::make_unique<JournalStore>(outbox);
-    }
-    if (!m_outbox->isOpen() && !m_outbox->open()) {
-        report(QStringLiteral("The journal's outbox cannot be read (%1).").arg(m_outbox->error()));
-        return;
-    }
-    qint64 forwarded = 0;
-    const bool done = ForwardOutbox(*m_outbox, *m_store, &forwarded);
-    const std::optional<qint64> waiting = m_outbox->count();
+    qint64 added = 0;
+    const bool done = m_outbox.forward(*m_store, &added);
     {
         const QMutexLocker lock(&m_mutex);
-        m_counts.forwarded += forwarded;
-        m_counts.waiting = waiting.value_or(m_counts.waiting);
+        m_counts.forwarded += added;
     }
-    // The journal failed mid-way: what is left is sent at the next chance.
-    if (!done && !m_store->error().isEmpty())
-        goOffline(m_store->error());
-    else if (!done)
-        report(QStringLiteral("The journal's outbox cannot be read (%1).").arg(m_outbox->error()));
+    noteWaiting();
+    if (done || !m_store->isOpen() || m_store->trouble() != SqlTrouble::None)
+        return done;
+    // The outbox itself cannot be read: the journal is fine, the records stay where they are.
+    report(QStringLiteral("The journal's outbox cannot be read (%1).").arg(m_outbox.error()));
+    return true;
 }
 
 Journal::Journal(QObject *parent) : QObject(parent) {}
@@ -361,7 +388,9 @@ void Journal::open(const JournalOptions &options)
 {
     close();
     m_options = options;
+    m_closedCounts = {};
     m_writer = std::make_unique<JournalWriter>(this, m_options);
+    m_outboxPath = m_writer->postgres() ? m_writer->outboxPath() : QString();
     m_writer->start();
 }
 
@@ -386,9 +415,10 @@ void Journal::close()
 {
     if (!m_writer)
         return;
-    if (!m_writer->stop(m_options.closeWaitMs)) {
-        // Stuck in a call to the server: leave it to end with the process rather than block.
-        qWarning("journal: records still being written at close are left behind");
+    const bool ended = m_writer->stop(m_options.closeWaitMs);
+    m_closedCounts = m_writer->counts();
+    if (!ended) {
+        // Stuck in its outbox: left to end with the process rather than block.
         (void)m_writer.release();
     }
     m_writer.reset();
@@ -406,5 +436,23 @@ QString Journal::lastError() const
 
 JournalCounts Journal::counts() const
 {
-    return m_writer ? m_writer->counts() : JournalCounts();
+    return m_writer ? m_writer->counts() : m_closedCounts;
+}
+
+QString Journal::outboxPath() const
+{
+    return m_outboxPath;
+}
+
+QString Journal::parkedNote() const
+{
+    const JournalCounts c = counts();
+    if (c.parked == 0 || c.waiting == 0)
+        return QString();
+    return QStringLiteral("%1 of this run's records were parked for %2; %3 wait in %4 and are "
+                          "sent by this user's next run or by velqa-cli sync.")
+        .arg(c.parked)
+        .arg(ParseJournalUrl(m_options.url).display())
+        .arg(c.waiting)
+        .arg(m_outboxPath);
 }

@@ -28,16 +28,17 @@ inline constexpr char JournalOff[] = "off";
 // The user's data folder for the journal, shared by the window and the command line.
 [[nodiscard]] QString JournalDataFolder();
 [[nodiscard]] QString DefaultJournalUrl();
-// Where records for an unreachable PostgreSQL journal wait.
-[[nodiscard]] QString DefaultOutboxPath();
 
 struct JournalOptions
 {
     QString url;
-    // Empty: DefaultOutboxPath().
-    QString outboxPath;
-    // How long close() waits for queued records to be written.
-    int closeWaitMs = 5000;
+    // Where records for an absent PostgreSQL journal wait (Outbox.h); empty: JournalDataFolder().
+    QString outboxFolder;
+    // The longest any one call to a PostgreSQL server may take; a record not written in time
+    // waits in the outbox.
+    int serverWaitMs = 2000;
+    // close() writes or parks what is queued within this time, however the server behaves.
+    int closeWaitMs = 3000;
     // Records waiting to be written beyond this many are dropped (and counted), so a store that
     // stalls cannot take all memory.
     int maxQueued = 100000;
@@ -47,7 +48,7 @@ enum class JournalState {
     Closed,
     Opening,
     Ready,
-    // PostgreSQL does not answer: records wait in the outbox.
+    // PostgreSQL does not answer or does not let this station write: records wait in the outbox.
     Offline,
     // Cannot be opened or written at all: records are dropped.
     Unusable
@@ -65,16 +66,18 @@ struct JournalCounts
 class JournalWriter;
 
 // The journal of operations. record() hands a record to a writer thread with its own database
-// connection and returns at once; nothing it does can block or throw into the caller. When
-// PostgreSQL does not answer, records wait in a local SQLite outbox and are forwarded once it
-// answers again: at the next record, at open and on sync(). record(), sync() and the getters
-// may be called from any thread; open() and close() only by the owner, while no record() runs.
+// connection and returns at once; nothing it does can block or throw into the caller. Every call
+// to a PostgreSQL server has a deadline of the tool's own: when the server does not answer in
+// time, refuses the log-in or may not be written by this role, records wait in the journal's own
+// outbox and are forwarded once it takes them again: at the next record, at open and on sync().
+// record(), sync() and the getters may be called from any thread; open() and close() only by the
+// owner, while no record() runs.
 class Journal : public QObject
 {
     Q_OBJECT
 public:
     explicit Journal(QObject *parent = nullptr);
-    // Closes: writes what is queued, waiting at most closeWaitMs.
+    // Closes: writes or parks what is queued within closeWaitMs.
     ~Journal() override;
 
     // Starts the writer, which opens the store on its own thread; returns at once.
@@ -85,13 +88,20 @@ public:
     // Waits until every record handed in so far is stored (or dropped) and a requested sync is
     // done; false when `timeoutMs` passed first.
     bool waitForIdle(int timeoutMs);
+    // Writes what is queued; what the server does not take within closeWaitMs is parked.
     void close();
 
     [[nodiscard]] JournalState state() const;
     // The last problem, for a caller that shows it once; empty while all is well.
     [[nodiscard]] QString lastError() const;
+    // Still there after close().
     [[nodiscard]] JournalCounts counts() const;
     [[nodiscard]] QString url() const { return m_options.url; }
+    // The outbox of this journal; empty for a local one.
+    [[nodiscard]] QString outboxPath() const;
+    // After close(): how many of this run's records were parked and where they wait, in a
+    // sentence; empty when none were.
+    [[nodiscard]] QString parkedNote() const;
 
 signals:
     // Once each time the journal gets into trouble: it cannot be opened, it cannot be written,
@@ -103,4 +113,6 @@ private:
     friend class JournalWriter;
     JournalOptions m_options;
     std::unique_ptr<JournalWriter> m_writer;
+    JournalCounts m_closedCounts;
+    QString m_outboxPath;
 };

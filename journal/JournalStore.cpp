@@ -1,21 +1,16 @@
 #include "JournalStore.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSqlError>
-#include <QSqlQuery>
 
 #include <map>
-#include <memory>
 
 static constexpr int kBatch = 500;
 static const char kTimeFormat[] = "yyyy-MM-ddTHH:mm:ss.zzzZ";
 
-JournalStore::JournalStore(const JournalLocation &location)
-    : m_location(location), m_connection(QStringLiteral("velqa-journal-") +
-                                         QUuid::createUuid().toString(QUuid::WithoutBraces))
+JournalStore::JournalStore(const JournalLocation &location, const SqlDeadline *deadline)
+    : m_location(location), m_deadline(deadline ? deadline : &m_ownDeadline)
 {
 }
 
@@ -26,80 +21,109 @@ JournalStore::~JournalStore()
 
 void JournalStore::close()
 {
-    m_open = false;
-    if (QSqlDatabase::contains(m_connection)) {
-        QSqlDatabase::database(m_connection, false).close();
-        QSqlDatabase::removeDatabase(m_connection);
-    }
+    m_link.reset();
 }
 
-bool JournalStore::fail(const QString &what, const QString &detail)
+bool JournalStore::fail(const QString &what, const QString &detail, SqlTrouble trouble)
 {
     const QString where = m_location.display();
+    m_trouble = trouble;
+    m_detail = detail.trimmed();
     m_error = where.isEmpty() ? QStringLiteral("%1: %2").arg(what, detail.trimmed())
                               : QStringLiteral("%1 %2: %3").arg(what, where, detail.trimmed());
+    // A server that stopped answering is given up; the next open connects anew.
+    if (trouble == SqlTrouble::NoAnswer)
+        close();
     return false;
 }
 
-bool JournalStore::exec(const QString &sql, const QString &what)
+bool JournalStore::exec(const QString &sql, const QString &what, const QVariantList &params,
+                        QList<SqlRow> *rows)
 {
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    if (query.exec(sql))
+    if (!m_link)
+        return fail(what, QStringLiteral("not open"), SqlTrouble::Other);
+    if (m_link->exec(sql, params, rows))
         return true;
-    return fail(what, query.lastError().text());
+    return fail(what, m_link->error(), m_link->trouble());
 }
 
-bool JournalStore::open(int schemaVersion)
+bool JournalStore::open(JournalAccess access, int schemaVersion)
 {
     close();
     m_error.clear();
-    if (connect(schemaVersion)) {
-        m_open = true;
+    m_trouble = SqlTrouble::None;
+    m_migrated = false;
+    if (!connect(access))
+        return false;
+    const std::optional<int> version = versionOnDisk();
+    if (!version) {
+        close();
+        return false;
+    }
+    m_versionFound = *version;
+    if (access == JournalAccess::Read) {
+        if (*version == 0) {
+            fail(QStringLiteral("cannot read the journal"),
+                 QStringLiteral("it holds no journal tables"), SqlTrouble::Missing);
+            close();
+            return false;
+        }
         return true;
     }
-    close();
-    return false;
+    // A newer tool may have migrated the journal further; its additions do not stop this one.
+    if (*version >= schemaVersion)
+        return true;
+    if (!migrate(*version, schemaVersion)) {
+        close();
+        return false;
+    }
+    return true;
 }
 
-bool JournalStore::connect(int schemaVersion)
+bool JournalStore::connect(JournalAccess access)
 {
     const QString cannot = QStringLiteral("cannot open the journal");
-    const bool sqlite = m_location.kind == JournalLocation::Kind::Sqlite;
-    if (m_location.kind == JournalLocation::Kind::Invalid)
-        return fail(cannot, m_location.error);
-    const QString driver = sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL");
-    if (!QSqlDatabase::isDriverAvailable(driver))
-        return fail(cannot, QStringLiteral("the Qt driver %1 is not installed").arg(driver));
-    QSqlDatabase db = QSqlDatabase::addDatabase(driver, m_connection);
-    if (sqlite) {
-        const QFileInfo file(m_location.path);
-        if (!QDir().mkpath(file.absolutePath()))
-            return fail(cannot,
-                        QStringLiteral("cannot create the folder %1").arg(file.absolutePath()));
-        db.setDatabaseName(m_location.path);
-        // The window and the command line may write the same file at once.
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-    } else {
-        db.setHostName(m_location.host);
-        db.setPort(m_location.port);
-        db.setUserName(m_location.user);
-        db.setPassword(m_location.password);
-        db.setDatabaseName(m_location.database);
-        // A server that does not answer costs a few seconds of the writer's thread, not minutes.
-        db.setConnectOptions(QStringLiteral("connect_timeout=3;keepalives_idle=10;"
-                                            "keepalives_interval=3;keepalives_count=3"));
+    SqlOpenError error;
+    switch (m_location.kind) {
+    case JournalLocation::Kind::Invalid:
+        return fail(cannot, m_location.error, SqlTrouble::Other);
+    case JournalLocation::Kind::Postgres:
+        m_link = OpenPostgres(m_location, *m_deadline, &error);
+        break;
+    case JournalLocation::Kind::Sqlite:
+        if (access == JournalAccess::Write) {
+            m_link = OpenSqlite(m_location.path, SqliteMode::Write, &error);
+            break;
+        }
+        m_link = OpenSqlite(m_location.path, SqliteMode::Read, &error);
+        // A journal in WAL mode cannot be read in a folder the user may not write: its readers
+        // need a shared-memory file beside it. Without a -wal file no one is writing it, and it
+        // is read as a fixed file; with one, it is still being written and cannot be read here.
+        if (m_link && !m_link->exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master")) &&
+            m_link->trouble() == SqlTrouble::ReadOnly) {
+            m_link.reset();
+            if (QFileInfo::exists(m_location.path + QStringLiteral("-wal")))
+                return fail(cannot,
+                            QStringLiteral("it is being written (its -wal file is there) in a "
+                                           "folder this user cannot write; copy the file and its "
+                                           "-wal file to a folder of your own to read it"),
+                            SqlTrouble::ReadOnly);
+            m_link = OpenSqlite(m_location.path, SqliteMode::ReadFixed, &error);
+        }
+        break;
     }
-    if (!db.open())
-        return fail(cannot, db.lastError().text());
-    const QStringList setup =
-        sqlite ? QStringList{QStringLiteral("PRAGMA journal_mode=WAL"),
-                             QStringLiteral("PRAGMA synchronous=NORMAL")}
-               : QStringList{QStringLiteral("SET client_min_messages TO WARNING")};
-    for (const QString &sql : setup) {
-        if (!exec(sql, cannot))
-            return false;
-    }
-    return migrate(schemaVersion);
+    if (!m_link)
+        return fail(cannot, error.text, error.trouble);
+    return true;
+}
+
+bool JournalStore::begin(const QString &what)
+{
+    // IMMEDIATE takes SQLite's write lock at once, so a busy file is waited for rather than
+    // failing half-way.
+    return exec(m_link && !m_link->isPostgres() ? QStringLiteral("BEGIN IMMEDIATE")
+                                                : QStringLiteral("BEGIN"),
+                what);
 }
 
 // PostgreSQL's text holds no NUL character; the module's own bytes are kept in byte columns.
@@ -113,29 +137,24 @@ static QString idText(const QUuid &id)
     return id.toString(QUuid::WithoutBraces);
 }
 
-bool JournalStore::write(const QList<JournalRecord> &records)
+bool JournalStore::write(const QList<JournalRecord> &records, qint64 *added)
 {
+    const QString cannot = QStringLiteral("cannot write to the journal");
     m_error.clear();
-    if (!m_open)
-        return fail(QStringLiteral("cannot write to the journal"), QStringLiteral("not open"));
     if (records.isEmpty())
         return true;
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    if (!db.transaction())
-        return fail(QStringLiteral("cannot write to the journal"), db.lastError().text());
-    QSqlQuery insert(db);
-    bool ok = insert.prepare(QStringLiteral(
-        "INSERT INTO journal_record (id, time_utc, source, station, user_name, "
-        "tool_version, address, operation, outcome, status, serial, version, card, "
-        "loop_reply, errors, duration_ms) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-        "?, ?, ?, ?) ON CONFLICT (id) DO NOTHING"));
-    QString detail = ok ? QString() : insert.lastError().text();
-    // A record's slots go in one statement (one round trip to a server, not eight), prepared
-    // once per number of slots.
-    std::map<qsizetype, std::unique_ptr<QSqlQuery>> slotInserts;
+    if (!begin(cannot))
+        return false;
+    const QString insert = QStringLiteral(
+        "INSERT INTO journal_record (id, time_utc, source, station, user_name, tool_version, "
+        "address, operation, outcome, status, serial, version, card, loop_reply, errors, "
+        "duration_ms) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+        "ON CONFLICT (id) DO NOTHING");
+    // A record's slots go in one statement (one round trip to a server, not eight).
+    std::map<qsizetype, QString> slotInserts;
+    qint64 inserted = 0;
+    bool ok = true;
     for (const JournalRecord &r : records) {
-        if (!ok)
-            break;
         const QString id = idText(r.id);
         const QVariantList values{
             id,
@@ -155,57 +174,50 @@ bool JournalStore::write(const QList<JournalRecord> &records)
             QString::fromUtf8(
                 QJsonDocument(QJsonArray::fromStringList(r.errors)).toJson(QJsonDocument::Compact)),
             r.durationMs};
-        for (int i = 0; i < values.size(); ++i)
-            insert.bindValue(i, values[i]);
-        if (!insert.exec()) {
-            ok = false;
-            detail = insert.lastError().text();
+        if (!(ok = exec(insert, cannot, values)))
             break;
-        }
         // Already stored: its slots are too.
-        if (insert.numRowsAffected() == 0 || r.slotsRead.isEmpty())
+        if (m_link->rowsAffected() == 0)
             continue;
-        std::unique_ptr<QSqlQuery> &slotInsert = slotInserts[r.slotsRead.size()];
-        if (!slotInsert) {
+        ++inserted;
+        if (r.slotsRead.isEmpty())
+            continue;
+        QString &slotInsert = slotInserts[r.slotsRead.size()];
+        if (slotInsert.isEmpty()) {
             QStringList rows;
             for (qsizetype i = 0; i < r.slotsRead.size(); ++i)
                 rows << QStringLiteral("(?, ?, ?)");
-            slotInsert = std::make_unique<QSqlQuery>(db);
-            if (!slotInsert->prepare(
-                    QStringLiteral("INSERT INTO journal_slot (record_id, slot, data) VALUES ") +
-                    rows.join(QStringLiteral(", ")))) {
-                ok = false;
-                detail = slotInsert->lastError().text();
-                break;
-            }
+            slotInsert =
+                QStringLiteral("INSERT INTO journal_slot (record_id, slot, data) VALUES ") +
+                rows.join(QStringLiteral(", "));
         }
-        int column = 0;
-        for (const JournalSlot &slot : r.slotsRead) {
-            slotInsert->bindValue(column++, id);
-            slotInsert->bindValue(column++, slot.slot);
-            slotInsert->bindValue(column++, slot.data.isNull() ? QByteArray("", 0) : slot.data);
-        }
-        if (!slotInsert->exec()) {
-            ok = false;
-            detail = slotInsert->lastError().text();
-        }
+        QVariantList slotValues;
+        for (const JournalSlot &slot : r.slotsRead)
+            slotValues << id << qint64(slot.slot)
+                       << (slot.data.isNull() ? QByteArray("", 0) : slot.data);
+        if (!(ok = exec(slotInsert, cannot, slotValues)))
+            break;
     }
-    insert.finish();
-    slotInserts.clear();
-    if (ok && db.commit())
+    if (ok && exec(QStringLiteral("COMMIT"), cannot)) {
+        if (added)
+            *added += inserted;
         return true;
-    if (ok)
-        detail = db.lastError().text();
-    db.rollback();
-    return fail(QStringLiteral("cannot write to the journal"), detail);
+    }
+    const QString error = m_error;
+    const SqlTrouble trouble = m_trouble;
+    if (m_link)
+        m_link->exec(QStringLiteral("ROLLBACK"));
+    m_error = error;
+    m_trouble = trouble;
+    return false;
 }
 
 // NULL stays a null array; an empty value stays an empty, non-null one.
-static QByteArray bytesAt(const QSqlQuery &query, int column)
+static QByteArray bytesOf(const QVariant &value)
 {
-    if (query.isNull(column))
+    if (value.isNull())
         return QByteArray();
-    const QByteArray bytes = query.value(column).toByteArray();
+    const QByteArray bytes = value.toByteArray();
     return bytes.isNull() ? QByteArray("", 0) : bytes;
 }
 
@@ -219,11 +231,8 @@ static QString placeholders(qsizetype n)
 
 std::optional<QList<JournalRecord>> JournalStore::read(const JournalFilter &filter)
 {
+    const QString cannot = QStringLiteral("cannot read the journal");
     m_error.clear();
-    if (!m_open) {
-        fail(QStringLiteral("cannot read the journal"), QStringLiteral("not open"));
-        return std::nullopt;
-    }
     QStringList where;
     QVariantList values;
     if (!filter.serial.isNull()) {
@@ -243,6 +252,10 @@ std::optional<QList<JournalRecord>> JournalStore::read(const JournalFilter &filt
         where << QStringLiteral("time_utc >= ?");
         values << filter.since.toUTC().toString(QLatin1String(kTimeFormat));
     }
+    if (filter.until.isValid()) {
+        where << QStringLiteral("time_utc < ?");
+        values << filter.until.toUTC().toString(QLatin1String(kTimeFormat));
+    }
     QString sql = QStringLiteral("SELECT id, time_utc, source, station, user_name, tool_version, "
                                  "address, operation, outcome, status, serial, version, card, "
                                  "loop_reply, errors, duration_ms FROM journal_record");
@@ -253,108 +266,114 @@ std::optional<QList<JournalRecord>> JournalStore::read(const JournalFilter &filt
     if (filter.limit > 0)
         sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
 
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.prepare(sql)) {
-        fail(QStringLiteral("cannot read the journal"), query.lastError().text());
+    QList<SqlRow> rows;
+    if (!exec(sql, cannot, values, &rows))
         return std::nullopt;
-    }
-    for (int i = 0; i < values.size(); ++i)
-        query.bindValue(i, values[i]);
-    if (!query.exec()) {
-        fail(QStringLiteral("cannot read the journal"), query.lastError().text());
-        return std::nullopt;
-    }
     QList<JournalRecord> records;
+    records.reserve(rows.size());
     QHash<QString, qsizetype> index;
-    while (query.next()) {
+    for (const SqlRow &row : std::as_const(rows)) {
         JournalRecord r;
-        r.id = QUuid::fromString(query.value(0).toString());
-        r.time = QDateTime::fromString(query.value(1).toString(), Qt::ISODateWithMs).toUTC();
-        r.source = query.value(2).toString();
-        r.station = query.value(3).toString();
-        r.user = query.value(4).toString();
-        r.toolVersion = query.value(5).toString();
-        r.address = query.value(6).toString();
-        r.operation = query.value(7).toString();
-        r.outcome = query.value(8).toString();
-        r.status = query.value(9).toString();
-        r.serial = bytesAt(query, 10);
-        r.version = bytesAt(query, 11);
-        r.card = bytesAt(query, 12);
-        r.loop = bytesAt(query, 13);
-        for (const QJsonValue &error :
-             QJsonDocument::fromJson(query.value(14).toString().toUtf8()).array())
+        r.id = QUuid::fromString(row[0].toString());
+        r.time = QDateTime::fromString(row[1].toString(), Qt::ISODateWithMs).toUTC();
+        r.source = row[2].toString();
+        r.station = row[3].toString();
+        r.user = row[4].toString();
+        r.toolVersion = row[5].toString();
+        r.address = row[6].toString();
+        r.operation = row[7].toString();
+        r.outcome = row[8].toString();
+        r.status = row[9].toString();
+        r.serial = bytesOf(row[10]);
+        r.version = bytesOf(row[11]);
+        r.card = bytesOf(row[12]);
+        r.loop = bytesOf(row[13]);
+        for (const QJsonValue &error : QJsonDocument::fromJson(row[14].toString().toUtf8()).array())
             r.errors << error.toString();
-        r.durationMs = query.value(15).toLongLong();
-        index.insert(query.value(0).toString(), records.size());
+        r.durationMs = row[15].toLongLong();
+        index.insert(row[0].toString(), records.size());
         records << r;
     }
-    query.finish();
 
     const QStringList ids = index.keys();
     for (qsizetype start = 0; start < ids.size(); start += kBatch) {
         const QStringList chunk = ids.mid(start, kBatch);
-        QSqlQuery slotQuery(db);
-        slotQuery.setForwardOnly(true);
-        slotQuery.prepare(QStringLiteral("SELECT record_id, slot, data FROM journal_slot WHERE "
-                                         "record_id IN (%1) ORDER BY record_id, slot")
-                              .arg(placeholders(chunk.size())));
-        for (int i = 0; i < chunk.size(); ++i)
-            slotQuery.bindValue(i, chunk[i]);
-        if (!slotQuery.exec()) {
-            fail(QStringLiteral("cannot read the journal"), slotQuery.lastError().text());
+        QList<SqlRow> slotRows;
+        if (!exec(QStringLiteral("SELECT record_id, slot, data FROM journal_slot WHERE "
+                                 "record_id IN (%1) ORDER BY record_id, slot")
+                      .arg(placeholders(chunk.size())),
+                  cannot, QVariantList(chunk.begin(), chunk.end()), &slotRows))
             return std::nullopt;
-        }
-        while (slotQuery.next()) {
-            records[index.value(slotQuery.value(0).toString())].slotsRead
-                << JournalSlot{slotQuery.value(1).toInt(), bytesAt(slotQuery, 2)};
-        }
+        for (const SqlRow &row : std::as_const(slotRows))
+            records[index.value(row[0].toString())].slotsRead
+                << JournalSlot{row[1].toInt(), bytesOf(row[2])};
     }
     return records;
 }
 
 bool JournalStore::remove(const QList<QUuid> &ids)
 {
+    const QString cannot = QStringLiteral("cannot remove from the journal");
     m_error.clear();
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    if (!m_open || !db.transaction())
-        return fail(QStringLiteral("cannot remove from the journal"), db.lastError().text());
-    for (qsizetype start = 0; start < ids.size(); start += kBatch) {
+    if (!begin(cannot))
+        return false;
+    bool ok = true;
+    for (qsizetype start = 0; ok && start < ids.size(); start += kBatch) {
         const QList<QUuid> chunk = ids.mid(start, kBatch);
+        QVariantList values;
+        for (const QUuid &id : chunk)
+            values << idText(id);
         for (const char *table : {"journal_slot WHERE record_id", "journal_record WHERE id"}) {
-            QSqlQuery query(db);
-            query.prepare(QStringLiteral("DELETE FROM %1 IN (%2)")
-                              .arg(QString::fromLatin1(table), placeholders(chunk.size())));
-            for (int i = 0; i < chunk.size(); ++i)
-                query.bindValue(i, idText(chunk[i]));
-            if (!query.exec()) {
-                const QString detail = query.lastError().text();
-                db.rollback();
-                return fail(QStringLiteral("cannot remove from the journal"), detail);
-            }
+            ok = ok && exec(QStringLiteral("DELETE FROM %1 IN (%2)")
+                                .arg(QString::fromLatin1(table), placeholders(chunk.size())),
+                            cannot, values);
         }
     }
-    if (db.commit())
+    if (ok && exec(QStringLiteral("COMMIT"), cannot))
         return true;
-    const QString detail = db.lastError().text();
-    db.rollback();
-    return fail(QStringLiteral("cannot remove from the journal"), detail);
+    const QString error = m_error;
+    if (m_link)
+        m_link->exec(QStringLiteral("ROLLBACK"));
+    m_error = error;
+    return false;
 }
 
 std::optional<qint64> JournalStore::count()
 {
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    if (!m_open || !query.exec(QStringLiteral("SELECT COUNT(*) FROM journal_record")) ||
-        !query.next()) {
-        fail(QStringLiteral("cannot count the journal"), query.lastError().text());
+    QList<SqlRow> rows;
+    if (!exec(QStringLiteral("SELECT COUNT(*) FROM journal_record"),
+              QStringLiteral("cannot count the journal"), {}, &rows) ||
+        rows.isEmpty())
         return std::nullopt;
-    }
-    return query.value(0).toLongLong();
+    return rows.first().value(0).toLongLong();
 }
 
-bool ForwardOutbox(JournalStore &outbox, JournalStore &journal, qint64 *forwarded)
+std::optional<QString> JournalStore::outboxFor()
+{
+    QList<SqlRow> rows;
+    if (!exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name = "
+                             "'outbox_journal'"),
+              QStringLiteral("cannot read the outbox"), {}, &rows))
+        return std::nullopt;
+    if (rows.isEmpty())
+        return QString();
+    rows.clear();
+    if (!exec(QStringLiteral("SELECT url FROM outbox_journal"),
+              QStringLiteral("cannot read the outbox"), {}, &rows))
+        return std::nullopt;
+    return rows.isEmpty() ? QString() : rows.first().value(0).toString();
+}
+
+bool JournalStore::setOutboxFor(const QString &journal)
+{
+    const QString cannot = QStringLiteral("cannot write the outbox");
+    return exec(QStringLiteral("CREATE TABLE IF NOT EXISTS outbox_journal (url TEXT NOT NULL)"),
+                cannot) &&
+           exec(QStringLiteral("DELETE FROM outbox_journal"), cannot) &&
+           exec(QStringLiteral("INSERT INTO outbox_journal (url) VALUES (?)"), cannot, {journal});
+}
+
+bool ForwardOutbox(JournalStore &outbox, JournalStore &journal, qint64 *added)
 {
     JournalFilter oldest;
     oldest.limit = kBatch;
@@ -365,14 +384,12 @@ bool ForwardOutbox(JournalStore &outbox, JournalStore &journal, qint64 *forwarde
             return false;
         if (batch->isEmpty())
             return true;
-        if (!journal.write(*batch))
+        if (!journal.write(*batch, added))
             return false;
         QList<QUuid> ids;
         for (const JournalRecord &r : *batch)
             ids << r.id;
         if (!outbox.remove(ids))
             return false;
-        if (forwarded)
-            *forwarded += batch->size();
     }
 }

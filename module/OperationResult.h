@@ -38,10 +38,12 @@ struct OperationResult
     Outcome outcome = Outcome::NotConnected;
     // The status line's text when the operation ended, as the window shows it.
     QString status;
-    // The serial number and version fields of the replies; null when not read.
+    // The serial number and version fields of the replies; null when not read. An operation
+    // after the scan carries those its connection's scan read.
     QByteArray serial;
     QByteArray version;
-    // The slots that answered, in the order read; a silent slot leaves a gap.
+    // The slots that answered, in the order read (scan) or written (set test data, clear), with
+    // their data; a silent slot leaves a gap.
     QList<SlotRead> slotsRead;
     // The reader's card number; empty after a reply of ten characters or fewer (no card).
     QByteArray card;

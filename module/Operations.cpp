@@ -54,7 +54,12 @@ OperationResult ModuleOperations::Run(Operation operation, const QString &addres
     m_result.address = address;
     m_result.status = m_status;
     m_result.started = QDateTime::currentDateTimeUtc();
+    if (operation != Operation::Scan && operation != Operation::WebPage) {
+        m_result.serial = m_connectionSerial;
+        m_result.version = m_connectionVersion;
+    }
     const quint32 start = clock.Milliseconds();
+    m_boxMs = 0;
     m_running = true;
     std::optional<QString> failure;
     try {
@@ -83,7 +88,7 @@ OperationResult ModuleOperations::Run(Operation operation, const QString &addres
         failure = error.message();
     }
     // Taken before any error box opens: the time the technician reads it is not the module's.
-    m_result.durationMs = clock.Milliseconds() - start;
+    m_result.durationMs = clock.Milliseconds() - start - m_boxMs;
     if (failure) {
         // The operation ends where the call failed; the window says why and takes input again.
         m_result.outcome = Outcome::Error;
@@ -109,6 +114,9 @@ void ModuleOperations::LinkConnected()
 
 void ModuleOperations::LinkDisconnected()
 {
+    // The next connection may reach another module.
+    m_connectionSerial = QByteArray();
+    m_connectionVersion = QByteArray();
     m_status = CatalogueText(Msg::Disconnect);
     if (m_running)
         m_result.status = m_status;
@@ -119,7 +127,11 @@ void ModuleOperations::LinkErrorReported(const QString &message)
 {
     if (m_running)
         m_result.errors << message;
+    // The window's error box opens here, from within a wait, and stays open until it is read.
+    const quint32 opened = m_link.clock().Milliseconds();
     m_next->LinkErrorReported(message);
+    if (m_running)
+        m_boxMs += m_link.clock().Milliseconds() - opened;
 }
 
 void ModuleOperations::setStatus(const QString &text)
@@ -174,11 +186,13 @@ void ModuleOperations::scan()
     if (!m_link.SendCommand(ModuleMessages::SerialCommand))
         return scanFailed();
     m_result.serial = ReplyField(m_link.ReplyBuffer(), 5, 8);
+    m_connectionSerial = m_result.serial;
     m_observer->SerialRead(m_result.serial);
 
     if (!m_link.SendCommand(ModuleMessages::VersionCommand))
         return scanFailed();
     m_result.version = ReplyField(m_link.ReplyBuffer(), 5, 8);
+    m_connectionVersion = m_result.version;
     m_observer->VersionRead(m_result.version);
 
     m_observer->SlotsCleared();
@@ -215,6 +229,7 @@ void ModuleOperations::setTestData()
     if (m_link.ConnectedFlag()) {
         outcome = Outcome::NoReply;
         if (m_link.SendCommand(ModuleMessages::TestPattern)) {
+            m_result.slotsRead.append({1, ModuleMessages::TestPattern.mid(3)});
             // The module stores the slot before it takes the next command; a plain pause.
             m_link.clock().Sleep(50);
             outcome = Outcome::Success;
@@ -230,10 +245,13 @@ void ModuleOperations::clearAllData()
     if (m_link.ConnectedFlag()) {
         outcome = Outcome::NoReply;
         if (m_link.SendCommand(ModuleMessages::SlotClearCommand(1))) {
+            const QByteArray cleared = ModuleMessages::SlotClearCommand(1).mid(3);
+            m_result.slotsRead.append({1, cleared});
             // Slot 1 decides the outcome; the answers for slots 2 to 8 only cost time if missing.
             for (int slot = 2; slot <= 8; ++slot) {
                 wait(10);
-                m_link.SendCommand(ModuleMessages::SlotClearCommand(slot));
+                if (m_link.SendCommand(ModuleMessages::SlotClearCommand(slot)))
+                    m_result.slotsRead.append({slot, cleared});
             }
             wait(10);
             outcome = Outcome::Success;

@@ -141,6 +141,14 @@ private:
     OperationObserver *m_observer;
     Finished m_finished;
     OperationResult m_result;
+    // The serial number and version the last scan read on the connection that is up now; null
+    // once it closes. Every later operation on it records them, so a module's records can all
+    // be found by its serial number.
+    QByteArray m_connectionSerial;
+    QByteArray m_connectionVersion;
+    // Time spent in the link owner's error box while the operation ran: the technician's, not
+    // the module's, so it is left out of the operation's duration.
+    quint32 m_boxMs = 0;
     // The status line's text as the operations and the link's events last set it.
     QString m_status;
     bool m_running = false;

@@ -88,6 +88,19 @@ for program in "${programs[@]}"; do
     zcat "$page" | head -1 | grep -q "^\.TH ${program^^} 1 " || fail "$page is not a section 1 page"
 done
 
+# The journal's stores are loaded at run time: without the SQLite driver (libqt6sql6-sqlite) or
+# libpq nothing would be recorded, so the installed velqa-cli must make and read a journal.
+cli=$prefix/bin/velqa-cli
+if [ -x "$cli" ]; then
+    journal="sqlite:$stage/journal/j.sqlite"
+    if ! "$cli" journal migrate --journal "$journal" >"$stage/journal.out" 2>&1 ||
+        ! "$cli" history --journal "$journal" >>"$stage/journal.out" 2>&1 ||
+        ! grep -qx 'No records.' "$stage/journal.out"; then
+        fail "the installed velqa-cli cannot keep a journal: $(head -3 "$stage/journal.out")"
+    fi
+    ldd "$cli" | grep -q 'libpq\.so' || fail "velqa-cli is not linked with libpq"
+fi
+
 copyright=$prefix/$doc/copyright
 if [ -f "$copyright" ]; then
     head -1 "$copyright" |

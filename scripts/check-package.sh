@@ -6,6 +6,16 @@ cd "$(dirname "$0")/.."
 deb=$(scripts/package.sh | tail -1)
 [ -f "$deb" ] || { echo "check-package: no package was built" >&2; exit 1; }
 
+# Installed from the package alone, a station must be able to keep its journal.
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+for needed in libqt6sql6-sqlite libpq5; do
+    if ! grep -qE "(^|, )$needed( |,|$)" <<<"$depends"; then
+        echo "check-package: the package does not depend on $needed" >&2
+        exit 1
+    fi
+done
+
 report=$(mktemp)
 trap 'rm -f "$report"' EXIT
 # lintian's own status also reflects warnings; the tags decide here. Its advice against running

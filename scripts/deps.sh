@@ -7,8 +7,9 @@ packages=(
     cmake g++ ninja-build pkg-config
     qt6-base-dev qt6-webengine-dev qt6-multimedia-dev qt6-5compat-dev qt6-svg-dev libgl-dev
     qt6-qpa-plugins
-    # The journal's stores; the PostgreSQL server is started by the tests and benchmarks.
-    libqt6sql6-sqlite libqt6sql6-psql postgresql
+    # The journal's stores (SQLite through Qt's driver, PostgreSQL through libpq); the
+    # PostgreSQL server is started by the tests and benchmarks.
+    libqt6sql6-sqlite libpq-dev postgresql
     # Liberation Mono and Sans stand in for Courier New and MS Sans Serif; WenQuanYi draws Chinese.
     fonts-liberation fonts-wqy-zenhei
     # A virtual display and a screenshot tool for machines without a display.

@@ -2,7 +2,8 @@
 
 // A real PostgreSQL server for tests and benchmarks: a fresh cluster in a temporary folder,
 // listening on 127.0.0.1 only, on a port nobody else holds. The server refuses to run as root,
-// so a root process runs its programs as the postgres system user.
+// so a root process runs its programs as the postgres system user. Every role logs in without a
+// password but PasswordRole, which needs its password (PasswordRoleSecret).
 
 #include <QDir>
 #include <QFileInfo>
@@ -10,13 +11,21 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <pwd.h>
 #include <unistd.h>
 
 class PostgresTestServer
 {
 public:
-    ~PostgresTestServer() { stop(); }
+    static constexpr char PasswordRole[] = "velqa_pw";
+    static constexpr char PasswordRoleSecret[] = "right-one";
+
+    ~PostgresTestServer()
+    {
+        resume();
+        stop();
+    }
 
     // The newest Debian server package's programs (a newer client-only package has no initdb).
     static QString binDir()
@@ -48,6 +57,21 @@ public:
                   "--no-sync"},
                  error))
             return false;
+        // The first matching line decides: one role must give its password.
+        QFile hba(dataDir() + QStringLiteral("/pg_hba.conf"));
+        if (!hba.open(QIODevice::ReadOnly)) {
+            *error = hba.errorString();
+            return false;
+        }
+        const QByteArray rules = hba.readAll();
+        hba.close();
+        if (!hba.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            hba.write(QByteArray("host all ") + PasswordRole + " 127.0.0.1/32 scram-sha-256\n" +
+                      rules) < 0) {
+            *error = hba.errorString();
+            return false;
+        }
+        hba.close();
         // A port bound and let go just now is free unless someone takes it in between.
         QTcpServer probe;
         probe.listen(QHostAddress::LocalHost, 0);
@@ -83,13 +107,53 @@ public:
         return run("createdb", args + QStringList{name}) ? url(name) : QString();
     }
 
-    [[nodiscard]] QString url(const QString &database) const
+    [[nodiscard]] QString url(const QString &database, const QString &role = "postgres") const
     {
-        return QStringLiteral("postgresql://postgres@127.0.0.1:%1/%2").arg(m_port).arg(database);
+        return QStringLiteral("postgresql://%1@127.0.0.1:%2/%3")
+            .arg(role)
+            .arg(m_port)
+            .arg(database);
     }
+
+    // Runs SQL as the superuser in `database`; psql's words in `output`.
+    bool sql(const QString &database, const QString &statements, QString *output = nullptr)
+    {
+        return run("psql",
+                   {"-h", "127.0.0.1", "-p", QString::number(m_port), "-U", "postgres", "-d",
+                    database, "-v", "ON_ERROR_STOP=1", "-q", "-c", statements},
+                   output);
+    }
+
+    // The server and every backend stop where they are, as on a host that hangs, until resume().
+    bool pause() { return signalAll(SIGSTOP); }
+    bool resume() { return signalAll(SIGCONT); }
 
 private:
     [[nodiscard]] QString dataDir() const { return m_dir.filePath(QStringLiteral("data")); }
+
+    // The server's main process (first line of postmaster.pid) and its children.
+    bool signalAll(int signal)
+    {
+        QFile pidFile(dataDir() + QStringLiteral("/postmaster.pid"));
+        if (!m_running || !pidFile.open(QIODevice::ReadOnly))
+            return false;
+        const int main = pidFile.readLine().trimmed().toInt();
+        QList<int> pids{main};
+        for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+            if (!stat.open(QIODevice::ReadOnly))
+                continue;
+            // "pid (name) state ppid ...": the name may hold spaces, the last ')' ends it.
+            const QByteArray text = stat.readAll();
+            const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+            if (fields.size() > 1 && fields[1].toInt() == main)
+                pids << entry.toInt();
+        }
+        bool ok = main > 0;
+        for (const int pid : pids)
+            ok = ::kill(pid, signal) == 0 && ok;
+        return ok;
+    }
 
     static bool run(const QString &tool, QStringList arguments, QString *output = nullptr)
     {

@@ -14,6 +14,7 @@
 Q_DECLARE_METATYPE(SimFaults)
 Q_DECLARE_METATYPE(Outcome)
 Q_DECLARE_METATYPE(Operation)
+Q_DECLARE_METATYPE(std::optional<SimFaults>)
 
 namespace {
 
@@ -367,6 +368,57 @@ private slots:
         QCOMPARE(result.durationMs, qint64(0));
         QTest::qWait(20);
         QCOMPARE(rig.sim.received(), QByteArray());
+    }
+
+    void operationsCarryTheirConnectionsScan_data()
+    {
+        QTest::addColumn<std::optional<SimFaults>>("rescan"); // a second scan, with these faults
+        QTest::addColumn<Operation>("operation");
+        QTest::addColumn<QByteArray>("serial");
+        QTest::addColumn<QList<int>>("slotNumbers"); // the slots the result holds
+
+        SimFaults refused;
+        refused.refuseConnections = true;
+        SimFaults silent;
+        silent.silent = true;
+        QTest::newRow("set test data: slot 1 written")
+            << std::optional<SimFaults>() << Operation::SetTestData << QByteArray("VQ240817")
+            << QList<int>{1};
+        QTest::newRow("clear: the slots written")
+            << std::optional<SimFaults>() << Operation::ClearAllData << QByteArray("VQ240817")
+            << QList<int>{1, 2, 3, 4, 5, 6, 7, 8};
+        QTest::newRow("after a refused scan: none")
+            << std::optional<SimFaults>(refused) << Operation::ReaderTest << QByteArray()
+            << QList<int>{};
+        QTest::newRow("after a scan that read nothing: none")
+            << std::optional<SimFaults>(silent) << Operation::LoopTest << QByteArray()
+            << QList<int>{};
+    }
+
+    // An operation records the serial number and version its connection's scan read, never one
+    // of an earlier connection, and the slots it wrote itself.
+    void operationsCarryTheirConnectionsScan()
+    {
+        QFETCH(std::optional<SimFaults>, rescan);
+        QFETCH(Operation, operation);
+        QFETCH(QByteArray, serial);
+        QFETCH(QList<int>, slotNumbers);
+        Rig rig;
+        QCOMPARE(rig.ops.Scan(rig.ip).outcome, Outcome::Success);
+        if (rescan) {
+            rig.sim.setFaults(*rescan);
+            QVERIFY(rig.ops.Scan(rig.ip).outcome != Outcome::Success);
+            rig.sim.setFaults({});
+        }
+        const OperationResult result = rig.ops.Run(operation, rig.ip);
+        QCOMPARE(result.serial, serial);
+        QCOMPARE(result.version.isNull(), serial.isNull());
+        QList<int> written;
+        for (const SlotRead &slot : result.slotsRead) {
+            written << slot.slot;
+            QCOMPARE(slot.data, rig.sim.slotData(slot.slot));
+        }
+        QCOMPARE(written, slotNumbers);
     }
 
     void webPageStep()
