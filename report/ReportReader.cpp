@@ -3,15 +3,10 @@
 #include "ReportReader.h"
 
 #include "JournalStore.h"
+#include "SqlLink.h"
 
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
-#include <QUuid>
 
 #include <algorithm>
 #include <functional>
@@ -64,7 +59,7 @@ static QDateTime storedTime(const QVariant &value)
 }
 
 // A row of a result, a value per column; NULL as a null value.
-using Row = QVariantList;
+using Row = SqlRow;
 
 static QByteArray bytesAt(const Row &row, int column)
 {
@@ -73,64 +68,42 @@ static QByteArray bytesAt(const Row &row, int column)
 
 namespace {
 
-// One read-only connection to the journal, on the calling thread, removed when done.
+// The journal opened for reading the way every reader of it opens it (JournalAccess::Read:
+// nothing made, migrated or changed; a read-only archive read as it is), on the calling thread,
+// with one read transaction around the report's queries.
 class ReportConnection
 {
 public:
+    // A report's query over a million records takes seconds; a server that says nothing for a
+    // minute has stopped.
+    static constexpr int CallMs = 60000;
+
     explicit ReportConnection(const JournalLocation &location)
-        : m_location(location), m_name(QStringLiteral("velqa-report-") +
-                                       QUuid::createUuid().toString(QUuid::WithoutBraces))
+        : m_sqlite(location.kind == JournalLocation::Kind::Sqlite), m_deadline(CallMs),
+          m_store(location, &m_deadline)
     {
     }
     ~ReportConnection()
     {
-        if (QSqlDatabase::contains(m_name)) {
-            {
-                QSqlDatabase db = QSqlDatabase::database(m_name, false);
-                if (m_inTransaction)
-                    QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-                db.close();
-            }
-            QSqlDatabase::removeDatabase(m_name);
-        }
+        if (m_inTransaction)
+            m_store.query(QStringLiteral("ROLLBACK"));
     }
     ReportConnection(const ReportConnection &) = delete;
     ReportConnection &operator=(const ReportConnection &) = delete;
 
-    [[nodiscard]] bool sqlite() const { return m_location.kind == JournalLocation::Kind::Sqlite; }
+    [[nodiscard]] bool sqlite() const { return m_sqlite; }
     // The journal has the report's index on the modules (a later schema version).
     [[nodiscard]] bool moduleIndex() const { return m_moduleIndex; }
     [[nodiscard]] QString error() const { return m_error; }
 
     bool open()
     {
-        if (m_location.kind == JournalLocation::Kind::Invalid)
-            return fail(m_location.error);
-        const QString driver = sqlite() ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL");
-        if (!QSqlDatabase::isDriverAvailable(driver))
-            return fail(QStringLiteral("the Qt driver %1 is not installed").arg(driver));
-        // Read-only opening never creates a file; a missing one is said plainly.
-        if (sqlite() && !QFileInfo(m_location.path).isFile())
-            return fail(QStringLiteral("no such file"));
-        QSqlDatabase db = QSqlDatabase::addDatabase(driver, m_name);
-        if (sqlite()) {
-            db.setDatabaseName(m_location.path);
-            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
-        } else {
-            db.setHostName(m_location.host);
-            db.setPort(m_location.port);
-            db.setUserName(m_location.user);
-            db.setPassword(m_location.password);
-            db.setDatabaseName(m_location.database);
-            db.setConnectOptions(QStringLiteral("connect_timeout=3;keepalives_idle=10;"
-                                                "keepalives_interval=3;keepalives_count=3"));
-        }
-        if (!db.open())
-            return fail(db.lastError().text());
+        if (!m_store.open(JournalAccess::Read))
+            return fail(m_store.error());
         // PostgreSQL: sorts stay in memory, and a query that runs away ends. Compiling the
         // report's large queries costs seconds; a server too old to compile has no such setting.
-        if (!sqlite() && !run(QStringLiteral("SET jit = off"), {}, nullptr))
-            m_error.clear();
+        if (!sqlite())
+            m_store.query(QStringLiteral("SET jit = off"));
         const QStringList setup =
             sqlite() ? QStringList{QStringLiteral("BEGIN")}
                      : QStringList{QStringLiteral("SET client_min_messages TO WARNING"),
@@ -143,59 +116,38 @@ public:
                 return false;
         }
         m_inTransaction = true;
-        QSqlQuery version(QSqlDatabase::database(m_name, false));
-        if (!version.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")))
-            return fail(QStringLiteral("not a journal of the tool (%1)")
-                            .arg(version.lastError().text().trimmed()));
         return !sqlite() ||
                run(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'index' AND "
                                   "name = 'journal_record_report_module'"),
                    {}, [this](const Row &q) { m_moduleIndex = q.value(0).toInt() > 0; });
     }
 
-    // Runs `sql` with `values` bound in order and hands each row to `row`; false on any error,
-    // also one that ends the rows early.
+    // Runs `sql` with `values` in place of its "?" marks and hands each row to `row`; false on
+    // any error, also one that ends the rows early.
     bool run(const QString &sql, const QVariantList &values,
              const std::function<void(const Row &)> &row)
     {
-        QSqlQuery query(QSqlDatabase::database(m_name, false));
-        query.setForwardOnly(true);
-        // PostgreSQL prepares queries only, not SET or BEGIN.
-        if (values.isEmpty()) {
-            if (!query.exec(sql))
-                return fail(query.lastError().text());
-        } else {
-            if (!query.prepare(sql))
-                return fail(query.lastError().text());
-            for (int i = 0; i < values.size(); ++i)
-                query.bindValue(i, values[i]);
-            if (!query.exec())
-                return fail(query.lastError().text());
+        QList<SqlRow> rows;
+        if (!m_store.query(sql, values, &rows))
+            return fail(m_store.error());
+        if (row) {
+            for (const SqlRow &r : std::as_const(rows))
+                row(r);
         }
-        while (query.next()) {
-            if (!row)
-                continue;
-            Row cells;
-            for (int i = 0; i < query.record().count(); ++i)
-                cells << (query.isNull(i) ? QVariant() : query.value(i));
-            row(cells);
-        }
-        if (query.lastError().isValid())
-            return fail(query.lastError().text());
         return true;
     }
 
 private:
-    bool fail(const QString &detail)
+    bool fail(const QString &error)
     {
         if (m_error.isEmpty())
-            m_error = QStringLiteral("cannot read the journal %1: %2")
-                          .arg(m_location.display(), detail.trimmed());
+            m_error = error;
         return false;
     }
 
-    JournalLocation m_location;
-    QString m_name;
+    bool m_sqlite = false;
+    SqlDeadline m_deadline;
+    JournalStore m_store;
     QString m_error;
     bool m_inTransaction = false;
     bool m_moduleIndex = false;

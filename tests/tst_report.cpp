@@ -394,7 +394,7 @@ void TestReport::command_data()
                                   << "--language wants";
     QTest::newRow("bad stale") << QStringList{"--json", "--stale", "-1"} << 2 << "--stale wants";
     QTest::newRow("no such journal")
-        << QStringList{"--json", "--journal", "sqlite:" + missing} << 1 << "no such file";
+        << QStringList{"--json", "--journal", "sqlite:" + missing} << 1 << "there is no file";
 }
 
 void TestReport::command()
