@@ -8,7 +8,7 @@
 #   --count N   modules in the fleet (default 250, on 127.0.0.1 to 127.0.0.N)
 #   --jobs N    parallel modules for the first run (default: velqa-cli's own default)
 #   --sample N  time only N scans one after another and extrapolate to the whole fleet
-#               (the full sequential run takes about N x 0.7 s)
+#               (the full sequential run takes about N x 0.1 s)
 #   --rounds N  rounds of the journal comparison, each one run per store (default 5)
 #   --journal-only  only the journal comparison
 # BUILD_DIR selects the build (default build).

@@ -41,7 +41,11 @@ int main(int argc, char *argv[])
                                  QStringLiteral("name"), QStringLiteral("quick"));
     const QCommandLineOption verbose(QStringLiteral("verbose"),
                                      QStringLiteral("One line per press."));
-    parser.addOptions({operations, seed, mix, verbose});
+    const QCommandLineOption virtualTime(
+        QStringLiteral("virtual-time"),
+        QStringLiteral("The presses on the tests' virtual clock instead of the real one, to "
+                       "compare the two with one seed."));
+    parser.addOptions({operations, seed, mix, verbose, virtualTime});
     parser.process(app);
 
     SoakOptions options;
@@ -64,10 +68,12 @@ int main(int argc, char *argv[])
     }
     options.mix = mixName == QLatin1String("ci") ? SoakMix::ci() : SoakMix::quick();
     options.verbose = parser.isSet(verbose);
+    options.virtualTime = parser.isSet(virtualTime);
 
-    std::printf("seed %u (repeat with --seed %u --operations %d --mix %s), platform %s\n",
+    std::printf("seed %u (repeat with --seed %u --operations %d --mix %s), platform %s%s\n",
                 options.seed, options.seed, options.operations, qPrintable(mixName),
-                qPrintable(QGuiApplication::platformName()));
+                qPrintable(QGuiApplication::platformName()),
+                options.virtualTime ? ", virtual time" : "");
     std::fflush(stdout);
 
     SoakHarness harness(options);

@@ -20,14 +20,15 @@
 #include <QSet>
 
 #include <algorithm>
+#include <csignal>
 #include <memory>
 #include <optional>
 #include <vector>
 
 static const char kDescription[] =
     "Runs the module operations of the VELQA Module Config tool without its window, on one or\n"
-    "many modules at once, each module in its own thread with its own link, and reads the\n"
-    "journal of operations.\n"
+    "many modules at once, each module with its own link, and reads the journal of\n"
+    "operations.\n"
     "\n"
     "Commands:\n"
     "%1"
@@ -69,6 +70,15 @@ static const char kModuleDescription[] =
     "and cut long fields with \"\u2026\"; JSON keeps every character, a field cut at 4096\n"
     "characters with its full length under \"truncated\".\n"
     "\n"
+    "Time: each module gets the window's budgets, measured by the command line's own rules.\n"
+    "The wait for the connection ends as soon as it is made or refused (at most 500 ms); a\n"
+    "reply wait ends as soon as the reply is there (a command: at most 100 x 10 ms; a raw\n"
+    "message is watched 100 x 3 ms in full). Before any wait ends unanswered, what has\n"
+    "arrived is read and counted, and the tool's own stalls (a busy processor, many modules\n"
+    "at once) move the budgets on: a module is never failed for the tool's lateness, and\n"
+    "one that does not answer fails within its budget plus that delay. The pauses between\n"
+    "commands (10 ms between slots, 50 ms after the test pattern) are kept, on the clock.\n"
+    "\n"
     "Journal: the command's scan and operation are recorded in --journal URL, else\n"
     "VELQA_JOURNAL, else the station's JournalUrl setting, else the SQLite file in the user's\n"
     "data folder; --no-journal records nothing. Discover records nothing. Records a\n"
@@ -79,7 +89,10 @@ static const char kModuleDescription[] =
     "  0  every module succeeded (discover: at least one module found)\n"
     "  1  some module failed (discover: none found)\n"
     "  2  usage error: bad option, target, range or number, too many targets; or a report\n"
-    "     that could not be written (standard output, --junit file, --trace)";
+    "     that could not be written (standard output, --junit file, --trace)\n"
+    "  130, 143  interrupted by SIGINT or SIGTERM: no module was started after it; those\n"
+    "     already running were finished, recorded and reported (a second signal ends the\n"
+    "     program at once)";
 
 QString CliQuoted(QStringView text)
 {
@@ -128,25 +141,30 @@ static void noteMergedTargets(Console &console, const QList<TargetModule> &modul
                 .arg(Counted(more, QStringLiteral("more module"), QStringLiteral("more modules"))));
 }
 
-// The threads that `wanted` modules at once would take, as far as the open files allow; a
-// thread more would end the program when its event dispatcher finds no descriptor.
-static int jobsAllowed(Console &console, int wanted)
+// The modules that may run at once, as far as --jobs, the modules given and the open files
+// allow: each holds a socket. Asking for more than the most is said, and lowered.
+static int jobsAllowed(Console &console, int jobs, int modules)
 {
-    const int allowed = std::min(MaxJobs, JobsWithinDescriptorLimit());
+    if (jobs > MaxJobs) {
+        console.writeErr(QStringLiteral("velqa-cli: --jobs %1 is more than the most, %2: "
+                                        "running at most %2 modules at once\n")
+                             .arg(jobs)
+                             .arg(MaxJobs));
+        jobs = MaxJobs;
+    }
+    const int wanted = std::min(jobs, modules);
+    const int allowed = JobsWithinDescriptorLimit();
     if (wanted <= allowed)
         return wanted;
     if (allowed == 0) {
         console.writeErr(QStringLiteral("velqa-cli: the limit on open files leaves room for no "
-                                        "module thread: running one module at a time\n"));
-    } else {
-        console.writeErr(
-            QStringLiteral("velqa-cli: running %1 at once, not %2: %3\n")
-                .arg(Counted(allowed, QStringLiteral("module"), QStringLiteral("modules")),
-                     QString::number(wanted),
-                     allowed == MaxJobs
-                         ? QStringLiteral("the most --jobs allows")
-                         : QStringLiteral("the limit on open files allows no more")));
+                                        "module's socket: running one module at a time\n"));
+        return 1;
     }
+    console.writeErr(QStringLiteral("velqa-cli: running %1 at once, not %2: the limit on open "
+                                    "files allows no more\n")
+                         .arg(Counted(allowed, QStringLiteral("module"), QStringLiteral("modules")),
+                              QString::number(wanted)));
     return allowed;
 }
 
@@ -248,7 +266,7 @@ static int runModuleCommand(CliCommand command, const CliCall &call)
         hosts << module.host;
         shownAs.insert(module.host, module.texts.first());
     }
-    const int moduleJobs = jobsAllowed(console, std::min(jobs, int(modules.size())));
+    const int moduleJobs = jobsAllowed(console, jobs, int(modules.size()));
 
     const QDateTime started = QDateTime::currentDateTime();
     QElapsedTimer clock;
@@ -256,7 +274,6 @@ static int runModuleCommand(CliCommand command, const CliCall &call)
     JobOptions options;
     options.command = command;
     options.port = quint16(port);
-    options.resolver = resolver;
     if (parser.isSet(QStringLiteral("trace"))) {
         options.wire = [&console, &clock, &shownAs](const QString &address,
                                                     ModuleLink::WireDirection direction,
@@ -270,7 +287,7 @@ static int runModuleCommand(CliCommand command, const CliCall &call)
     if (!parser.isSet(QStringLiteral("no-journal")) && CommandFor(command).operation)
         journal = openJournal(console, parser.value(QStringLiteral("journal")));
     if (journal) {
-        // From the module threads: a record is made and handed to the journal's own thread.
+        // From the engine's thread: a record is made and handed to the journal's own thread.
         options.finished = [&store = *journal, &shownAs](const OperationResult &result) {
             JournalRecord record =
                 RecordFromResult(result, QString::fromLatin1(JournalWords::SourceCli));
@@ -286,11 +303,13 @@ static int runModuleCommand(CliCommand command, const CliCall &call)
         };
     }
 
+    options.cancel = &Interruption().requested;
+    options.clock = call.clock;
     QList<ModuleResult> results = RunModules(hosts, options, moduleJobs, progress);
     const qint64 wallMs = clock.elapsed();
     console.endProgress();
     for (qsizetype i = 0; i < results.size(); ++i)
-        results[i].address = modules[i].texts.first();
+        results[i].address = shownAs.value(results[i].address);
 
     if (parser.isSet(QStringLiteral("json")))
         console.writeOut(QString::fromUtf8(FormatJson(results, command)));
@@ -327,6 +346,16 @@ static int runModuleCommand(CliCommand command, const CliCall &call)
         unwritten(QStringLiteral("the trace to standard error"), console.errFailure());
     if (!written)
         return int(CliExit::UsageError);
+    // An interrupted run has reported the modules it started; it says what it left out.
+    if (const int signal = Interruption().signal.load()) {
+        console.writeErr(
+            QStringLiteral("velqa-cli: interrupted by %1: %2 started and reported, "
+                           "%3 not started\n")
+                .arg(signal == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"))
+                .arg(results.size())
+                .arg(hosts.size() - results.size()));
+        return 128 + signal;
+    }
 
     const bool allSucceeded = std::all_of(results.begin(), results.end(),
                                           [](const ModuleResult &r) { return r.succeeded(); });
@@ -517,7 +546,8 @@ static int printVersion(Console &console)
     return int(CliExit::AllSucceeded);
 }
 
-int RunCli(const QStringList &arguments, Console &console, HostResolver *resolver)
+int RunCli(const QStringList &arguments, Console &console, HostResolver *resolver,
+           const Clock *clock)
 {
     const QList<CliCommandRow> &commands = CliCommands();
     const QList<QCommandLineOption> global = CliGlobalOptions();
@@ -594,5 +624,5 @@ int RunCli(const QStringList &arguments, Console &console, HostResolver *resolve
             console,
             QStringLiteral("%1 takes no arguments, not %2").arg(row->name, CliQuoted(rest.first())),
             row->name);
-    return row->run(CliCall{parser, rest, console, resolver});
+    return row->run(CliCall{parser, rest, console, resolver, clock});
 }

@@ -7,8 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
-
 #include <optional>
 
 enum class CliCommand { Scan, SetTestData, Clear, ReaderTest, LoopTest, Discover };
@@ -64,24 +64,29 @@ struct ModuleResult
     }
 };
 
-class HostResolver;
+struct ModuleProcedure;
+struct ModuleRun;
+class Clock;
 
 struct JobOptions
 {
     CliCommand command = CliCommand::Scan;
     quint16 port = ModuleLink::ModulePort;
-    // Called from the job's thread for every send and read on its link, when set.
+    // Called from an engine thread for every send and read, when set.
     std::function<void(const QString &address, ModuleLink::WireDirection, const QByteArray &)> wire;
-    // Called from the job's thread with the result of each operation as it ends: the scan and
+    // Called from an engine thread with the result of each operation as it ends: the scan and
     // the operation after it. Discover runs no operation and calls it never.
     std::function<void(const OperationResult &)> finished;
-    // Looks up a host name that is not an address; the system's when null. It is called from the
-    // job's thread, so it must be safe to share between threads.
-    HostResolver *resolver = nullptr;
+    // The engine's clock; the system's when null.
+    const Clock *clock = nullptr;
+    // When set, no new module starts; those in flight finish and are reported.
+    const std::atomic<bool> *cancel = nullptr;
 };
 
-// Runs one module's command on the calling thread, which must have an event dispatcher (the main
-// thread or a QThread): its own link, the window's operation unchanged, the link closed at the
-// end. Every command but the scan and discover first scans, as a technician does before
-// pressing the operation's button; the scan leaves out the web page step.
-[[nodiscard]] ModuleResult RunModuleJob(const QString &address, const JobOptions &options);
+// What the engine runs on each module for a command: every command but the scan and discover
+// first scans, as a technician does before pressing the operation's button; the scan leaves out
+// the web page step. Discover connects and asks "S01" and "V01" only.
+[[nodiscard]] ModuleProcedure ProcedureFor(CliCommand command);
+
+// A module's report from what the engine did on it.
+[[nodiscard]] ModuleResult ResultFromRun(const ModuleRun &run, CliCommand command);

@@ -1,22 +1,17 @@
 #include "ModuleRunner.h"
 
-#include <QDir>
-#include <QEventLoop>
-#include <QThread>
-#include <QTimer>
+#include "ModuleEngine.h"
 
-#include <atomic>
+#include <QDir>
+
 #include <limits>
-#include <memory>
-#include <vector>
+#include <thread>
 
 #include <sys/resource.h>
 
-// The module threads only wait and exchange a few bytes; a small stack lets hundreds run.
-static constexpr uint kThreadStack = 512 * 1024;
-
-// Descriptors kept free for what else the program opens: its report file, the resolver's files.
-static constexpr rlim_t kSpareDescriptors = 16;
+// Descriptors kept free for what else the program opens: its report file, the journal, the
+// engine's own epoll sets, the resolver's files.
+static constexpr rlim_t kSpareDescriptors = 32;
 
 int JobsWithinDescriptorLimit()
 {
@@ -37,60 +32,33 @@ int JobsWithinDescriptorLimit()
     const rlim_t used = open + kSpareDescriptors;
     if (limit.rlim_cur <= used)
         return 0;
-    return int(std::min<rlim_t>((limit.rlim_cur - used) / DescriptorsPerJob,
+    return int(std::min<rlim_t>((limit.rlim_cur - used) / DescriptorsPerModule,
                                 rlim_t(std::numeric_limits<int>::max())));
 }
 
 QList<ModuleResult> RunModules(const QStringList &hosts, const JobOptions &options, int jobs,
                                const std::function<void(int done)> &progress)
 {
-    const int total = int(hosts.size());
-    std::vector<ModuleResult> results(size_t(hosts.size()));
-    std::atomic<int> next{0};
-    std::atomic<int> done{0};
+    EngineOptions engine;
+    engine.port = options.port;
+    engine.jobs = jobs;
+    engine.clock = options.clock;
+    engine.cancel = options.cancel;
+    engine.wire = options.wire;
+    engine.finished = options.finished;
+    QList<ModuleRun> runs = RunFleet(hosts, ProcedureFor(options.command), engine, progress);
+    QList<ModuleResult> results;
+    results.reserve(runs.size());
+    for (ModuleRun &run : runs) {
+        results.append(ResultFromRun(run, options.command));
+        // Ten thousand modules' runs need not stay beside their results.
+        run = ModuleRun{};
+    }
+    return results;
+}
 
-    const int threadCount = std::max(0, std::min(jobs, total));
-    std::vector<std::unique_ptr<QThread>> threads;
-    QEventLoop loop;
-    int running = threadCount;
-    for (int t = 0; t < threadCount; ++t) {
-        // Each thread takes the next module when its last one is done: its own link and event
-        // loop per module, so the operations run exactly as they do in the window.
-        std::unique_ptr<QThread> thread(QThread::create([&] {
-            for (int i = next++; i < total; i = next++) {
-                results[size_t(i)] = RunModuleJob(hosts[i], options);
-                ++done;
-            }
-        }));
-        thread->setStackSize(kThreadStack);
-        QObject::connect(thread.get(), &QThread::finished, &loop, [&running, &loop] {
-            if (--running == 0)
-                loop.quit();
-        });
-        threads.push_back(std::move(thread));
-    }
-
-    QTimer ticker;
-    if (progress) {
-        QObject::connect(&ticker, &QTimer::timeout, &loop, [&] { progress(done.load()); });
-        ticker.start(100);
-    }
-    for (auto &thread : threads) {
-        thread->start();
-        // A thread the system refused to create never finishes; the others share its modules.
-        if (!thread->isRunning() && !thread->isFinished())
-            --running;
-    }
-    if (running > 0)
-        loop.exec();
-    for (int i = next++; i < total; i = next++) {
-        results[size_t(i)] = RunModuleJob(hosts[i], options);
-        ++done;
-    }
-    ticker.stop();
-    for (auto &thread : threads)
-        thread->wait();
-    if (progress)
-        progress(done.load());
-    return QList<ModuleResult>(results.begin(), results.end());
+RunInterruption &Interruption()
+{
+    static RunInterruption interruption;
+    return interruption;
 }

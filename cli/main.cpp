@@ -1,12 +1,37 @@
 #include "Cli.h"
 #include "Console.h"
 #include "MessageCatalogue.h"
+#include "ModuleRunner.h"
 
 #include <QCoreApplication>
 #include <QFile>
 
+#include <csignal>
+
 #include <sys/ioctl.h>
 #include <unistd.h>
+
+// The first SIGINT or SIGTERM lets the run finish and report the modules in flight; a second
+// one ends the program at once.
+static void interrupted(int signal)
+{
+    RunInterruption &interruption = Interruption();
+    interruption.signal.store(signal);
+    interruption.requested.store(true);
+}
+
+static void handleInterruptions()
+{
+    (void)Interruption();
+    struct sigaction action
+    {
+    };
+    action.sa_handler = interrupted;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
 
 int main(int argc, char *argv[])
 {
@@ -25,5 +50,6 @@ int main(int argc, char *argv[])
         winsize size{};
         return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? int(size.ws_col) : 0;
     });
+    handleInterruptions();
     return RunCli(QCoreApplication::arguments(), console);
 }

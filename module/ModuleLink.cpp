@@ -4,6 +4,7 @@
 #include "CommandFrame.h"
 #include "HostResolver.h"
 #include "LinkErrors.h"
+#include "OperationSteps.h"
 #include "WaitPumping.h"
 
 #include <QHostAddress>
@@ -159,9 +160,9 @@ bool ModuleLink::SendCommand(const QByteArray &command)
     SendText(frame);
     // The reply is judged after each wait, never before the first: a reply already in is
     // noticed at the end of the current 10 ms.
-    for (int i = 0; i < 100; ++i) {
-        WaitPumping(10);
-        if (m_replyBuffer.size() > 5)
+    for (int i = 0; i < ReplyRules::CommandWaits; ++i) {
+        WaitPumping(ReplyRules::CommandWaitMs);
+        if (ReplyRules::IsReply(m_replyBuffer))
             return true;
     }
     return false;

@@ -49,14 +49,43 @@ static int number(const QCommandLineParser &parser, const QString &name, int min
     return value;
 }
 
-// Each module holds a listening socket and a client: a large fleet needs more descriptors than
-// the usual soft limit of 1024.
-static void raiseDescriptorLimit()
+// Descriptors the program holds besides its modules' sockets: standard streams, the event
+// loop's and the reactor's own.
+static constexpr rlim_t kOwnDescriptors = 32;
+// Connections a fleet should have room for at once: the most velqa-cli runs at once.
+static constexpr rlim_t kFleetConnections = 1024;
+
+// Each module holds a listening socket, and a connection while a client is there: a large fleet
+// needs more descriptors than the usual soft limit of 1024. Raises the soft limit to the hard
+// one, and refuses a fleet that the limit leaves no room for, saying what to do.
+static void makeRoomForFleet(int count)
 {
     rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return;
+    if (limit.rlim_cur < limit.rlim_max) {
         limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (limit.rlim_cur == RLIM_INFINITY)
+        return;
+    const rlim_t listeners = rlim_t(count) + kOwnDescriptors;
+    if (limit.rlim_cur <= listeners) {
+        fail(QStringLiteral("%1 modules need %2 open files and more for their connections, but "
+                            "the limit on open files is %3 (hard limit %4): raise it (ulimit -n) "
+                            "or serve fewer modules")
+                 .arg(count)
+                 .arg(qulonglong(listeners))
+                 .arg(qulonglong(limit.rlim_cur))
+                 .arg(qulonglong(limit.rlim_max)));
+    }
+    if (limit.rlim_cur - listeners < kFleetConnections) {
+        std::fprintf(stderr,
+                     "velqa-sim: the limit on open files (%llu) leaves room for %llu connections "
+                     "at once; more clients than that wait (ulimit -n raises it)\n",
+                     static_cast<unsigned long long>(limit.rlim_cur),
+                     static_cast<unsigned long long>(limit.rlim_cur - listeners));
     }
 }
 
@@ -158,7 +187,8 @@ int main(int argc, char *argv[])
            "Serve this many modules, one per loopback address from --address on "
            "(127.0.0.1, 127.0.0.2, ...), all on --port, each with the serial number \"VQ\" and "
            "six digits of its address and slots of its own; the fault options apply to all, "
-           "--serial, --slot and the web page do not.",
+           "--serial, --slot and the web page do not. Each module takes an open file, and each "
+           "connection another: the limit on open files (ulimit -n) must leave room for them.",
            "n", "1");
     // Unknown options end the program with the status of any other usage error.
     if (!parser.parse(QCoreApplication::arguments()))
@@ -241,7 +271,7 @@ int main(int argc, char *argv[])
     QList<SimModule *> modules;
     QList<QHostAddress> addresses;
     if (count > 1) {
-        raiseDescriptorLimit();
+        makeRoomForFleet(count);
         if (!fleet.listen(address, count, static_cast<quint16>(port)))
             fail(QStringLiteral("cannot start %1 modules: %2").arg(count).arg(fleet.errorString()));
         for (int i = 0; i < fleet.count(); ++i) {

@@ -1,12 +1,12 @@
 #include "simlistener.h"
 
-#include <QSocketNotifier>
 #include <QTcpSocket>
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,14 +16,14 @@ static constexpr int kRetryMs = 200;
 static constexpr int kAcceptsPerTurn = 64;
 static constexpr int kBacklog = 50;
 
-SimListener::SimListener(QObject *parent) : QObject(parent)
+SimListener::SimListener(QObject *parent) : QObject(parent), m_reactor(SimReactor::forThisThread())
 {
     m_retry.setSingleShot(true);
     m_retry.setInterval(kRetryMs);
     connect(&m_retry, &QTimer::timeout, this, [this] {
-        if (m_notifier) {
-            m_notifier->setEnabled(true);
-            onReadable();
+        if (m_fd >= 0) {
+            m_reactor->setEvents(m_fd, EPOLLIN);
+            onEvents(EPOLLIN);
         }
     });
 }
@@ -71,51 +71,56 @@ bool SimListener::listen(const QHostAddress &address, quint16 port)
         ntohs(storage.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&storage)->sin6_port
                                             : reinterpret_cast<sockaddr_in *>(&storage)->sin_port);
     m_fd = fd;
-    m_notifier = new QSocketNotifier(qintptr(fd), QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &SimListener::onReadable);
+    m_reactor->watch(fd, EPOLLIN, this);
     return true;
 }
 
 void SimListener::close()
 {
     m_retry.stop();
-    delete m_notifier;
-    m_notifier = nullptr;
     if (m_fd >= 0) {
+        m_reactor->unwatch(m_fd);
         ::close(m_fd);
         m_fd = -1;
     }
-    qDeleteAll(m_pending);
+    for (const int fd : std::as_const(m_pending))
+        ::close(fd);
     m_pending.clear();
+}
+
+int SimListener::nextPendingDescriptor()
+{
+    return m_pending.isEmpty() ? -1 : m_pending.takeFirst();
 }
 
 QTcpSocket *SimListener::nextPendingConnection()
 {
-    return m_pending.isEmpty() ? nullptr : m_pending.takeFirst();
+    for (int fd = nextPendingDescriptor(); fd >= 0; fd = nextPendingDescriptor()) {
+        auto *socket = new QTcpSocket(this);
+        if (socket->setSocketDescriptor(qintptr(fd)))
+            return socket;
+        ::close(fd);
+        delete socket;
+    }
+    return nullptr;
 }
 
-void SimListener::onReadable()
+void SimListener::onEvents(quint32)
 {
     for (int turn = 0; turn < kAcceptsPerTurn && m_fd >= 0; ++turn) {
-        const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
-            auto *socket = new QTcpSocket(this);
-            if (!socket->setSocketDescriptor(qintptr(fd))) {
-                ::close(fd);
-                delete socket;
-                continue;
-            }
-            m_pending.append(socket);
+            m_pending.append(fd);
             emit newConnection();
             continue;
         }
         if (errno == EINTR || errno == ECONNABORTED) {
             continue;
         }
-        if (errno != EAGAIN && errno != EWOULDBLOCK && m_notifier) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
             // The connection stays in the backlog and the socket readable: watching it now
             // would wake the loop again at once.
-            m_notifier->setEnabled(false);
+            m_reactor->setEvents(m_fd, 0);
             m_retry.start();
         }
         return;

@@ -2,6 +2,7 @@
 
 #include "simframe.h"
 #include "simlistener.h"
+#include "simreactor.h"
 
 #include <QRandomGenerator>
 #include <QTcpSocket>
@@ -19,8 +20,8 @@
 static constexpr int kStallMs = 300;
 // Input without any terminator is thrown away once it grows this large.
 static constexpr qsizetype kInputLimit = 64 * 1024;
-// The socket buffers at most this much unread input; beyond it the client's sends wait in the
-// kernel, as they would against a real module.
+// Input is read at most this much at a time; while the output is full it stays in the kernel and
+// the client's sends wait there, as they would against a real module.
 static constexpr qint64 kReadBufferSize = 64 * 1024;
 // While more output than this waits for a client that does not read, its requests are left
 // unread, so replies never pile up in memory.
@@ -36,25 +37,27 @@ static QByteArray randomBytes(qint64 count)
     return bytes;
 }
 
-SimModule::SimModule(QObject *parent) : QObject(parent)
+SimModule::SimModule(QObject *parent)
+    : QObject(parent), m_stallTimer([this] { parseInput(true); }),
+      m_sendTimer([this] { onSendTimer(); }),
+      m_unsolicitedTimer([this] { sendUnsolicited(); }, false)
 {
     for (int slot = 1; slot <= SimFrame::SlotCount; ++slot) {
         m_slots.append(SimFrame::fitted("Slot " + QByteArray::number(slot) + " factory data",
                                         SimFrame::SlotWidth));
     }
-    m_stallTimer.setSingleShot(true);
-    m_stallTimer.setInterval(kStallMs);
-    connect(&m_stallTimer, &QTimer::timeout, this, [this] { parseInput(true); });
-    m_sendTimer.setSingleShot(true);
-    m_sendTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_sendTimer, &QTimer::timeout, this, &SimModule::onSendTimer);
-    m_unsolicitedTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_unsolicitedTimer, &QTimer::timeout, this, [this] {
-        if (m_client && m_client->state() == QAbstractSocket::ConnectedState &&
-            m_client->bytesToWrite() < kOutputLimit) {
-            m_client->write(m_faults.unsolicitedBytes);
-        }
-    });
+}
+
+const SimConnection *SimModule::clientSocket() const
+{
+    return m_client.data();
+}
+
+void SimModule::setScheduler(const SimTimer::Scheduler &scheduler)
+{
+    m_stallTimer.setScheduler(scheduler);
+    m_sendTimer.setScheduler(scheduler);
+    m_unsolicitedTimer.setScheduler(scheduler);
 }
 
 void SimModule::setRecording(bool on)
@@ -69,10 +72,10 @@ void SimModule::setRecording(bool on)
 SimModule::~SimModule()
 {
     // The sockets are deleted with their servers after this object has stopped being a SimModule.
-    const auto sockets = findChildren<QTcpSocket *>();
-    for (QTcpSocket *socket : sockets) {
+    for (SimConnection *socket : findChildren<SimConnection *>())
         socket->disconnect(this);
-    }
+    for (QTcpSocket *socket : findChildren<QTcpSocket *>())
+        socket->disconnect(this);
 }
 
 bool SimModule::listen(const QHostAddress &address, quint16 port)
@@ -140,6 +143,13 @@ void SimModule::setFaults(const SimFaults &faults)
     applyRefusal();
 }
 
+void SimModule::sendUnsolicited()
+{
+    if (m_client && m_client->isOpen() && m_client->bytesToWrite() < kOutputLimit) {
+        m_client->write(m_faults.unsolicitedBytes);
+    }
+}
+
 void SimModule::applyUnsolicited()
 {
     if (m_client && m_faults.unsolicitedMs > 0) {
@@ -167,8 +177,10 @@ void SimModule::applyRefusal()
 
 void SimModule::onNewConnection()
 {
-    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        if (QTcpSocket *old = m_client.data()) {
+    for (int fd = m_server->nextPendingDescriptor(); fd >= 0;
+         fd = m_server->nextPendingDescriptor()) {
+        auto *socket = new SimConnection(fd, m_server->reactor(), this);
+        if (SimConnection *old = m_client.data()) {
             old->abort();
             if (m_client == old) {
                 onClientGone(old);
@@ -177,19 +189,23 @@ void SimModule::onNewConnection()
         m_client = socket;
         m_input.clear();
         m_commandsOnConnection = 0;
-        socket->setReadBufferSize(kReadBufferSize);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+        // Every write leaves at once, the two pieces of a split reply as two segments: the system
+        // would otherwise hold a small write back until the tool acknowledges the one before it,
+        // up to 40 ms later.
+        socket->setLowDelay();
+        connect(socket, &SimConnection::readyRead, this, [this, socket] {
             if (socket == m_client) {
                 onClientReadyRead();
             }
         });
         // Input left unread while the output was full is taken up as the output drains.
-        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
+        connect(socket, &SimConnection::bytesWritten, this, [this, socket] {
             if (socket == m_client && socket->bytesAvailable() > 0) {
                 onClientReadyRead();
             }
         });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { onClientGone(socket); });
+        connect(socket, &SimConnection::disconnected, this,
+                [this, socket] { onClientGone(socket); });
         emit clientConnected();
         applyUnsolicited();
         if (m_faults.flood == SimFlood::OnConnect && m_client == socket) {
@@ -198,7 +214,7 @@ void SimModule::onNewConnection()
     }
 }
 
-void SimModule::onClientGone(QTcpSocket *socket)
+void SimModule::onClientGone(SimConnection *socket)
 {
     if (socket == m_client) {
         m_client = nullptr;
@@ -262,7 +278,7 @@ void SimModule::parseInput(bool flush)
     if (m_input.isEmpty() || flush) {
         m_stallTimer.stop();
     } else {
-        m_stallTimer.start();
+        m_stallTimer.start(kStallMs);
     }
 }
 
@@ -317,7 +333,7 @@ void SimModule::queue(const QByteArray &bytes, AfterSend after)
 
 void SimModule::sendNext()
 {
-    if (m_outbox.isEmpty() || !m_client || m_client->state() != QAbstractSocket::ConnectedState) {
+    if (m_outbox.isEmpty() || !m_client || !m_client->isOpen()) {
         m_stage = SendStage::Idle;
         return;
     }
@@ -335,7 +351,6 @@ void SimModule::sendFront()
     if (m_faults.splitGapMs >= 0 && front.bytes.size() >= 2) {
         const qsizetype half = front.bytes.size() / 2;
         m_client->write(front.bytes.left(half));
-        m_client->flush();
         front.bytes.remove(0, half);
         m_stage = SendStage::Gap;
         m_sendTimer.start(m_faults.splitGapMs);
@@ -382,12 +397,11 @@ void SimModule::finishFront()
 
 void SimModule::resetClient()
 {
-    QTcpSocket *socket = m_client.data();
+    SimConnection *socket = m_client.data();
     if (!socket) {
         return;
     }
-    // Whatever is already written reaches the peer ahead of the reset on loopback.
-    socket->flush();
+    // Whatever the system has taken reaches the peer ahead of the reset on loopback.
     const qintptr descriptor = socket->socketDescriptor();
     if (descriptor != -1) {
         // Linger on with a zero timeout makes the close send RST instead of FIN.

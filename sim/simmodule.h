@@ -1,5 +1,7 @@
 #pragma once
 
+#include "simtimer.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
@@ -7,8 +9,8 @@
 #include <QObject>
 #include <QPointer>
 #include <QSet>
-#include <QTimer>
 
+class SimConnection;
 class SimListener;
 class QTcpSocket;
 struct SimRequest;
@@ -66,6 +68,8 @@ public:
     [[nodiscard]] bool isListening() const;
     [[nodiscard]] QString errorString() const { return m_errorString; }
     [[nodiscard]] bool hasClient() const { return !m_client.isNull(); }
+    // The current client's connection, for a test that watches the bytes on their way.
+    [[nodiscard]] const SimConnection *clientSocket() const;
     // Drops the current module connection, if any, with an orderly close.
     void disconnectClient();
 
@@ -84,6 +88,11 @@ public:
 
     [[nodiscard]] SimFaults faults() const { return m_faults; }
     void setFaults(const SimFaults &faults);
+
+    // Where the module's delays, split gaps, unasked bytes and its wait for the rest of a
+    // request count their time: on Qt's timers by default, on a test's clock when given. Set it
+    // before the first client connects.
+    void setScheduler(const SimTimer::Scheduler &scheduler);
 
     // While recording, received() keeps every byte of the module connection and
     // handledCommands() the name of every request handled. Off by default: a module that runs
@@ -117,7 +126,7 @@ private:
     void onNewConnection();
     void onClientReadyRead();
     [[nodiscard]] bool outputIsFull() const;
-    void onClientGone(QTcpSocket *socket);
+    void onClientGone(SimConnection *socket);
     void parseInput(bool flush);
     void handleRequest(const SimRequest &request);
     [[nodiscard]] QByteArray answerFor(const SimRequest &request);
@@ -128,6 +137,7 @@ private:
     void onSendTimer();
     void finishFront();
     void resetClient();
+    void sendUnsolicited();
     void applyUnsolicited();
     void applyRefusal();
     void onHttpConnection();
@@ -135,7 +145,7 @@ private:
 
     SimListener *m_server = nullptr;
     SimListener *m_http = nullptr;
-    QPointer<QTcpSocket> m_client;
+    QPointer<SimConnection> m_client;
     QHostAddress m_address = QHostAddress(QHostAddress::LocalHost);
     quint16 m_port = 0;
     QString m_errorString;
@@ -148,12 +158,12 @@ private:
     SimFaults m_faults;
 
     QByteArray m_input;
-    QTimer m_stallTimer;
+    SimTimer m_stallTimer;
     int m_commandsOnConnection = 0;
     QList<Outgoing> m_outbox;
     SendStage m_stage = SendStage::Idle;
-    QTimer m_sendTimer;
-    QTimer m_unsolicitedTimer;
+    SimTimer m_sendTimer;
+    SimTimer m_unsolicitedTimer;
 
     bool m_recording = false;
     QByteArray m_received;

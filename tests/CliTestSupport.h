@@ -43,10 +43,10 @@ struct CliRun
 };
 
 // Output and error go to `outDevice` and `errDevice` when given (left out of the run's texts),
-// otherwise to memory.
+// otherwise to memory. The modules' waits run on `clock` when given.
 inline CliRun runCli(const QStringList &arguments, bool errIsTerminal = false,
                      HostResolver *resolver = nullptr, QIODevice *outDevice = nullptr,
-                     QIODevice *errDevice = nullptr)
+                     QIODevice *errDevice = nullptr, const Clock *clock = nullptr)
 {
     QBuffer out;
     QBuffer err;
@@ -54,7 +54,8 @@ inline CliRun runCli(const QStringList &arguments, bool errIsTerminal = false,
     err.open(QIODevice::WriteOnly);
     Console console(outDevice ? outDevice : &out, errDevice ? errDevice : &err, errIsTerminal);
     CliRun run;
-    run.exitCode = RunCli(QStringList{QStringLiteral("velqa-cli")} + arguments, console, resolver);
+    run.exitCode =
+        RunCli(QStringList{QStringLiteral("velqa-cli")} + arguments, console, resolver, clock);
     run.out = QString::fromUtf8(out.data());
     run.err = QString::fromUtf8(err.data());
     return run;

@@ -9,12 +9,22 @@
 #include "simfleet.h"
 #include "simmodule.h"
 
+#include "ModuleEngine.h"
+#include "ModuleRunner.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <utility>
+
+#include <sys/resource.h>
 
 Q_DECLARE_METATYPE(CliCommand)
 
@@ -49,6 +59,29 @@ static SimFaults answerOnly(const QList<QByteArray> &requests)
     return faults;
 }
 
+// The command line in this process, its modules' waits on a test clock: budgets pass in virtual
+// time while the simulated fleet answers from this thread.
+static CliRun fleetRun(const QStringList &arguments, HostResolver *resolver = nullptr)
+{
+    TestClock clock;
+    return runCli(arguments, false, resolver, nullptr, nullptr, &clock);
+}
+
+// A test clock whose pumped wait comes back late once, as when the processor was busy elsewhere.
+class StallingClock : public TestClock
+{
+public:
+    mutable quint32 stallOnce = 0;
+    void PumpFor(quint32 ms) const override
+    {
+        TestClock::PumpFor(ms);
+        if (stallOnce > 0) {
+            const quint32 stall = std::exchange(stallOnce, 0);
+            Sleep(stall);
+        }
+    }
+};
+
 class TestCliFleet : public QObject
 {
     Q_OBJECT
@@ -63,6 +96,13 @@ private slots:
     void discoverListsOnlyModules();
     void traceShowsEveryExchange();
     void scanWithoutWebPageStep();
+    void engineTimeRules_data();
+    void engineTimeRules();
+    void slotWritesReadBack_data();
+    void slotWritesReadBack();
+    void interruptedRunReportsWhatItStarted_data();
+    void interruptedRunReportsWhatItStarted();
+    void simulatorSaysWhenItsLimitIsTooSmall();
 };
 
 void TestCliFleet::fleetGivesEachAddressItsOwnModule()
@@ -117,12 +157,15 @@ void TestCliFleet::mixOfGoodAndFaultyModules()
 
     QTemporaryDir dir;
     const QString junit = dir.filePath("report.xml");
-    // 127.0.10.7 has no module at all.
-    const CliRun run = runCli({"scan", "127.0.10.1-7", "--json", "--jobs", "7", "--junit", junit,
-                               "--port", QString::number(fleet.port())});
+    // 127.0.10.7 has no module at all; no name "nowhere" is known, and that module ends at once,
+    // before the next one starts.
+    FakeResolver resolver;
+    const CliRun run = fleetRun({"scan", "nowhere", "127.0.10.1-7", "--json", "--jobs", "1",
+                                 "--junit", junit, "--port", QString::number(fleet.port())},
+                                &resolver);
     QCOMPARE(run.exitCode, int(CliExit::SomeFailed));
     const QHash<QString, QJsonObject> results = byAddress(run.out);
-    QCOMPARE(results.size(), 7);
+    QCOMPARE(results.size(), 8);
 
     struct Expected
     {
@@ -140,6 +183,7 @@ void TestCliFleet::mixOfGoodAndFaultyModules()
         {"127.0.10.5", "success", "Ok.", "VQ002565", 6},
         {"127.0.10.6", "success", "Ok.", "VQ002566", 8},
         {"127.0.10.7", "not-connected", "Error!", nullptr, 0},
+        {"nowhere", "not-connected", "Error!", nullptr, 0},
     };
     for (const Expected &e : expected) {
         const QJsonObject r = results.value(e.address);
@@ -157,14 +201,17 @@ void TestCliFleet::mixOfGoodAndFaultyModules()
     QCOMPARE(partial[2].toObject()["slot"].toInt(), 4);
     QCOMPARE(partial[2].toObject()["data"].toString(),
              QStringLiteral("Slot 4 of VQ002565").leftJustified(32));
-    // A refused connection is what the window's error box would have shown.
-    QVERIFY(results.value("127.0.10.4")["errors"].toArray().first().toString().startsWith(
-        "Asynchronous socket error"));
+    // A refused connection and an unknown host are what the window's error box would have
+    // shown, each once.
+    QCOMPARE(results.value("127.0.10.4")["errors"].toArray(),
+             QJsonArray{"Asynchronous socket error 111"});
+    QCOMPARE(results.value("nowhere")["errors"].toArray(),
+             QJsonArray{"Windows socket error: Unknown host (1), on API 'ASync Lookup'"});
 
     QFile report(junit);
     QVERIFY(report.open(QIODevice::ReadOnly));
     const QByteArray xml = report.readAll();
-    QVERIFY2(xml.contains("tests=\"7\" failures=\"4\" errors=\"0\""), xml.constData());
+    QVERIFY2(xml.contains("tests=\"8\" failures=\"5\" errors=\"0\""), xml.constData());
 }
 
 void TestCliFleet::sameBytesAsTheWindow_data()
@@ -205,7 +252,7 @@ void TestCliFleet::sameBytesAsTheWindow()
     QVERIFY2(fleet.listen(at("127.0.11.1"), 2), qPrintable(fleet.errorString()));
     fleet.module(0)->setRecording(true);
     fleet.module(1)->setRecording(true);
-    const CliRun run = runCli(
+    const CliRun run = fleetRun(
         {CommandName(command), "127.0.11.1-2", "--json", "--port", QString::number(fleet.port())});
     QCOMPARE(run.exitCode, int(CliExit::AllSucceeded));
     const QHash<QString, QJsonObject> results = byAddress(run.out);
@@ -257,7 +304,7 @@ void TestCliFleet::discoverListsOnlyModules()
     QVERIFY(half.listen(at("127.0.12.5"), fleet.port()));
 
     const CliRun run =
-        runCli({"discover", "127.0.12.1-6", "--port", QString::number(fleet.port())});
+        fleetRun({"discover", "127.0.12.1-6", "--port", QString::number(fleet.port())});
     QCOMPARE(run.exitCode, int(CliExit::AllSucceeded));
     const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 4);
@@ -269,7 +316,7 @@ void TestCliFleet::discoverListsOnlyModules()
     QCOMPARE(lines[3].left(36), "2 of 6 addresses answered as modules");
 
     const CliRun none =
-        runCli({"discover", "127.0.12.7-9", "--json", "--port", QString::number(fleet.port())});
+        fleetRun({"discover", "127.0.12.7-9", "--json", "--port", QString::number(fleet.port())});
     QCOMPARE(none.exitCode, int(CliExit::SomeFailed));
     QCOMPARE(QJsonDocument::fromJson(none.out.toUtf8()).array().size(), 0);
 }
@@ -279,7 +326,7 @@ void TestCliFleet::traceShowsEveryExchange()
     SimFleet fleet;
     QVERIFY2(fleet.listen(at("127.0.13.1"), 1), qPrintable(fleet.errorString()));
     const CliRun run =
-        runCli({"loop-test", "127.0.13.1", "--trace", "--port", QString::number(fleet.port())});
+        fleetRun({"loop-test", "127.0.13.1", "--trace", "--port", QString::number(fleet.port())});
     QCOMPARE(run.exitCode, 0);
     const QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
     QStringList sent;
@@ -316,6 +363,8 @@ void TestCliFleet::scanWithoutWebPageStep()
     ModuleLink link(&owner);
     owner.link = &link;
     link.setPort(sim.port());
+    TestClock clock;
+    link.setClock(&clock);
     QByteArray sent;
     QList<QByteArray> reads;
     link.setWireObserver([&](ModuleLink::WireDirection direction, const QByteArray &bytes) {
@@ -343,6 +392,158 @@ void TestCliFleet::scanWithoutWebPageStep()
     QCOMPARE(reads.size(), 10);
     QCOMPARE(reads.first().mid(4, 8), sim.serialNumber());
     QCOMPARE(result.serial, sim.serialNumber());
+}
+
+void TestCliFleet::engineTimeRules_data()
+{
+    QTest::addColumn<int>("replyMs");
+    QTest::addColumn<quint32>("stallMs");
+    QTest::addColumn<bool>("answered");
+
+    QTest::newRow("prompt reply") << 0 << 0u << true;
+    // The reply lands in the last slice before the deadline: it is read before the wait is judged.
+    QTest::newRow("reply in the budget's last slice") << 990 << 0u << true;
+    QTest::newRow("reply after the budget") << 1010 << 0u << false;
+    // The engine came back two seconds late: its own lateness does not count against the module,
+    // which answers 600 ms after it.
+    QTest::newRow("reply after the engine's own stall") << 2600 << 2000u << true;
+}
+
+void TestCliFleet::engineTimeRules()
+{
+    QFETCH(int, replyMs);
+    QFETCH(quint32, stallMs);
+    QFETCH(bool, answered);
+
+    StallingClock clock;
+    ScriptedModule module(at("127.0.14.1"));
+    module.setClock(&clock);
+    const QByteArray serial = QByteArray("QMK\x06VQ001234") + "00\r";
+    module.setScript([&](const QByteArray &chunk) {
+        // The stall comes while S01 waits; the other commands are answered at once.
+        const bool first = chunk.contains("S01");
+        if (first)
+            clock.stallOnce = stallMs;
+        return QList<ScriptedModule::Reply>{{first ? replyMs : 0, serial}};
+    });
+    JobOptions options;
+    options.port = module.port();
+    options.clock = &clock;
+    const QList<ModuleResult> results = RunModules({"127.0.14.1"}, options, 1);
+
+    QCOMPARE(results.size(), 1);
+    QCOMPARE(results[0].outcome, answered ? Outcome::Success : Outcome::NoReply);
+    QCOMPARE(results[0].serial, answered ? QStringLiteral("VQ001234") : QString());
+    // A module that does not answer fails within its budget, plus a slice of the engine's own.
+    if (!answered)
+        QVERIFY2(results[0].durationMs >= 1000 && results[0].durationMs <= 1100,
+                 qPrintable(QString::number(results[0].durationMs)));
+}
+
+void TestCliFleet::slotWritesReadBack_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("every write read back") << false;
+    // Cancelled as the first write goes out: it is still read back, nothing more is written and
+    // no further module starts.
+    QTest::newRow("cancelled during the first write") << true;
+}
+
+void TestCliFleet::slotWritesReadBack()
+{
+    QFETCH(bool, cancel);
+
+    SimFleet fleet;
+    QVERIFY2(fleet.listen(at("127.0.16.1"), 3), qPrintable(fleet.errorString()));
+    const QByteArray planned = QByteArray("Written by plan").leftJustified(32, '.');
+    QStringList scanned;
+    ModuleProcedure procedure;
+    procedure.operations = {Operation::Scan};
+    procedure.decide = [&](const OperationResult &scan) {
+        scanned << QString::fromLatin1(scan.serial);
+        return QList<SlotWrite>{{2, planned, false, {}}, {5, planned, false, {}}};
+    };
+    TestClock clock;
+    std::atomic<bool> cancelled{false};
+    EngineOptions options;
+    options.port = fleet.port();
+    options.jobs = 1;
+    options.clock = &clock;
+    options.cancel = &cancelled;
+    options.wire = [&](const QString &, ModuleLink::WireDirection direction, const QByteArray &b) {
+        if (cancel && direction == ModuleLink::WireDirection::Sent && b.contains("F02"))
+            cancelled = true;
+    };
+    const QList<ModuleRun> runs =
+        RunFleet({"127.0.16.1", "127.0.16.2", "127.0.16.3"}, procedure, options);
+
+    QCOMPARE(runs.size(), cancel ? 1 : 3);
+    QCOMPARE(scanned.size(), runs.size());
+    for (const ModuleRun &run : runs) {
+        QCOMPARE(run.results.first().outcome, Outcome::Success);
+        QCOMPARE(run.writes.size(), cancel ? 1 : 2);
+        QCOMPARE(run.writesLeft, cancel ? 1 : 0);
+        QCOMPARE(run.writes.first().slot, 2);
+        QVERIFY(run.writes.first().verified());
+        QCOMPARE(run.writes.first().readBack, planned);
+    }
+    QCOMPARE(fleet.module(0)->slotData(2), planned);
+    QCOMPARE(fleet.module(0)->slotData(5) == planned, !cancel);
+    QCOMPARE(fleet.module(1)->slotData(2) == planned, !cancel);
+}
+
+void TestCliFleet::interruptedRunReportsWhatItStarted_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("SIGINT") << SIGINT << 130;
+    QTest::newRow("SIGTERM") << SIGTERM << 143;
+}
+
+// The program itself: the signal comes while the first module runs; that one is finished and
+// reported, no other starts.
+void TestCliFleet::interruptedRunReportsWhatItStarted()
+{
+    QFETCH(int, signal);
+    QFETCH(int, exitCode);
+
+    SimFleet fleet;
+    QVERIFY2(fleet.listen(at("127.0.17.1"), 3), qPrintable(fleet.errorString()));
+    QProcess cli;
+    connect(
+        fleet.module(0), &SimModule::commandHandled, &cli,
+        [&cli, signal] { ::kill(pid_t(cli.processId()), signal); }, Qt::SingleShotConnection);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("VELQA_JOURNAL", "off");
+    cli.setProcessEnvironment(environment);
+    QSignalSpy finished(&cli, &QProcess::finished);
+    cli.start(VELQA_CLI_PROGRAM, {"scan", "127.0.17.1-3", "--jobs", "1", "--json", "--port",
+                                  QString::number(fleet.port())});
+    QVERIFY2(finished.wait(20000), qPrintable(cli.errorString()));
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), exitCode);
+    const QHash<QString, QJsonObject> results =
+        byAddress(QString::fromUtf8(cli.readAllStandardOutput()));
+    QCOMPARE(results.keys(), QStringList{"127.0.17.1"});
+    QCOMPARE(results.value("127.0.17.1")["outcome"].toString(), "success");
+    QVERIFY(QString::fromUtf8(cli.readAllStandardError())
+                .contains("1 started and reported, 2 not started"));
+}
+
+void TestCliFleet::simulatorSaysWhenItsLimitIsTooSmall()
+{
+    QProcess sim;
+    sim.setChildProcessModifier([] {
+        const rlimit limit{64, 64};
+        setrlimit(RLIMIT_NOFILE, &limit);
+    });
+    sim.start(VELQA_SIM_PROGRAM, {"--count", "100", "--port", "0"});
+    QVERIFY(sim.waitForFinished(20000));
+    QCOMPARE(sim.exitCode(), 2);
+    const QString error = QString::fromUtf8(sim.readAllStandardError());
+    QVERIFY2(error.contains("100 modules need 132 open files") && error.contains("limit on open "
+                                                                                 "files is 64"),
+             qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(TestCliFleet)

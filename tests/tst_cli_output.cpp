@@ -358,6 +358,9 @@ void TestCliOutput::runsAtTheEdges_data()
         << QStringList{"scan", "127.0.15.3", "station-15", "::ffff:127.0.15.3", "127.000.015.003"}
         << 0 << 1 << "2 modules: 1 succeeded, 1 failed"
         << "\"127.0.15.3\", \"station-15\", \"::ffff:127.0.15.3\" reach one module (127.0.15.3)";
+    QTest::newRow("more jobs than the most")
+        << QStringList{"scan", "127.0.15.1", "--jobs", "5000"} << 0 << 0 << "1 module: 1 succeeded"
+        << "--jobs 5000 is more than the most, 1024";
     QTest::newRow("more jobs than the open files allow")
         << QStringList{"scan", "127.0.15.1-40", "--jobs", "40"} << 64 << 0
         << "40 modules: 40 succeeded, 0 failed"

@@ -65,6 +65,30 @@ private slots:
         QCOMPARE(quint32(clock.Milliseconds() - (0xFFFFFFFF - 100)), ms);
     }
 
+    void testClockRunsWhatComesDue_data()
+    {
+        QTest::addColumn<bool>("sleep");
+        QTest::newRow("during a pumped wait: in the wait") << false;
+        // As a timer: the sleeping thread dispatches nothing.
+        QTest::newRow("during a sleep: at the next pumped wait") << true;
+    }
+
+    void testClockRunsWhatComesDue()
+    {
+        QFETCH(bool, sleep);
+        const TestClock clock(1000);
+        quint32 ranAt = 0;
+        clock.after(30, [&] { ranAt = clock.Milliseconds(); });
+        if (sleep) {
+            clock.Sleep(50);
+            QCOMPARE(ranAt, 0u);
+            clock.PumpFor(0);
+        } else {
+            clock.PumpFor(50);
+        }
+        QCOMPARE(ranAt, 1050u);
+    }
+
     void eventsRunDuringTheWait()
     {
         int ticks = 0;

@@ -4,16 +4,25 @@
 #include "MainWindow.h"
 #include "Operations.h"
 #include "simmodule.h"
+#include "simreactor.h"
 
 #include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSettings>
+#include <QTcpSocket>
 #include <QTest>
 #include <QWebEngineView>
 
 #include <cstdio>
+#include <optional>
+
+#include <linux/sockios.h>
+#include <linux/tcp.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 
 static constexpr qint64 FloodBytes = 1024 * 1024;
 static constexpr int KeptFailures = 50;
@@ -138,9 +147,14 @@ QString SoakReport::text() const
                .arg(modulePort)
                .arg(webPageServed ? QStringLiteral("served")
                                   : QStringLiteral("not served (cannot bind), loads fail"));
-    out += QStringLiteral("elapsed %1 s, %2 s per operation\n\n")
+    out += QStringLiteral("elapsed %1 s, %2 s per operation")
                .arg(double(elapsedMs) / 1000.0, 0, 'f', 1)
                .arg(operations ? double(elapsedMs) / 1000.0 / operations : 0.0, 0, 'f', 2);
+    // The times below are the test clock's: what the presses would have taken in real time.
+    if (virtualTime)
+        out +=
+            QStringLiteral(", for %1 s of virtual time").arg(double(clockMs) / 1000.0, 0, 'f', 1);
+    out += QStringLiteral("\n\n");
 
     out += QStringLiteral("  %1%2%3%4\n")
                .arg(QStringLiteral("operation"), -15)
@@ -195,6 +209,57 @@ QString SoakReport::text() const
     return out;
 }
 
+// One end of a TCP connection as its system counts it.
+struct TcpEnd
+{
+    quint16 localPort = 0;
+    quint16 peerPort = 0;
+    // Bytes waiting to be sent (in Qt's buffer or the system's), sent once, and received.
+    qint64 waiting = 0;
+    qint64 sent = 0;
+    qint64 received = 0;
+};
+
+// The window's QTcpSocket or the simulated module's SimConnection.
+template <typename Socket> static std::optional<TcpEnd> tcpEnd(const Socket *socket)
+{
+    // The system's state number of an open connection (TCP_ESTABLISHED in netinet/tcp.h, which
+    // cannot be included beside linux/tcp.h).
+    constexpr int Established = 1;
+    if (!socket || socket->socketDescriptor() == -1)
+        return std::nullopt;
+    const int fd = int(socket->socketDescriptor());
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    int unsent = 0;
+    if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0 ||
+        info.tcpi_state != Established || ::ioctl(fd, SIOCOUTQNSD, &unsent) != 0)
+        return std::nullopt;
+    return TcpEnd{socket->localPort(), socket->peerPort(), socket->bytesToWrite() + unsent,
+                  qint64(info.tcpi_bytes_sent - info.tcpi_bytes_retrans),
+                  qint64(info.tcpi_bytes_received)};
+}
+
+// Whether something is still on its way between the window's end of the connection and the
+// module's: the connection being made, the module taking it or closing it, or bytes waiting to be
+// sent or sent and not yet received. The system delivers what is sent on loopback a moment after
+// it was sent, at times later when the machine is busy.
+static bool onTheirWay(const QTcpSocket *window, const SimConnection *module)
+{
+    if (!window)
+        return false;
+    if (window->state() == QAbstractSocket::ConnectingState)
+        return true;
+    // Closed, or the module's close has arrived.
+    const std::optional<TcpEnd> a = tcpEnd(window);
+    if (!a)
+        return false;
+    const std::optional<TcpEnd> b = tcpEnd(module);
+    if (!b || a->localPort != b->peerPort || b->localPort != a->peerPort)
+        return true;
+    return a->waiting > 0 || b->waiting > 0 || a->sent > b->received || b->sent > a->received;
+}
+
 static QHostAddress randomLoopbackAddress()
 {
     QRandomGenerator *random = QRandomGenerator::global();
@@ -228,6 +293,13 @@ bool SoakHarness::setUp(QString *why)
     setErrorPresenter(&m_presenter);
 
     m_sim = std::make_unique<SimModule>();
+    if (m_options.virtualTime) {
+        // The window, the module and the clock share this thread, so a slice lasts only until
+        // the bytes between window and module have arrived.
+        m_testClock = std::make_unique<TestClock>(1000, TestClock::Dispatch::UntilIdle);
+        m_clock = m_testClock.get();
+        m_sim->setScheduler(m_testClock->scheduler());
+    }
     if (!m_sim->listen(m_address, 0)) {
         *why = QStringLiteral("module cannot listen: ") + m_sim->errorString();
         return false;
@@ -240,6 +312,12 @@ bool SoakHarness::setUp(QString *why)
 
     m_window = std::make_unique<TfrmMain>();
     m_window->link().setPort(m_sim->port());
+    m_window->link().setClock(m_clock);
+    if (m_testClock) {
+        m_testClock->setInFlight([this] {
+            return onTheirWay(m_window->link().findChild<QTcpSocket *>(), m_sim->clientSocket());
+        });
+    }
     m_window->show();
     if (!QTest::qWaitForWindowExposed(m_window.get(), 30000)) {
         *why = QStringLiteral("the window was never shown");
@@ -259,15 +337,23 @@ SoakReport SoakHarness::run()
     m_report.moduleAddress = m_address.toString();
     m_report.modulePort = m_sim->port();
     m_report.rssEarlyAt = m_options.operations >= 200 ? 100 : qMax(1, m_options.operations / 5);
-    m_clock.start();
+    m_report.virtualTime = m_options.virtualTime;
+    m_wall.start();
+    m_start = m_clock->Milliseconds();
     for (int index = 1; index <= m_options.operations; ++index) {
         runOne(index);
         if (index == m_report.rssEarlyAt)
             m_report.rssEarlyKb = CurrentResidentKilobytes();
     }
     m_report.rssEndKb = CurrentResidentKilobytes();
-    m_report.elapsedMs = m_clock.elapsed();
+    m_report.elapsedMs = m_wall.elapsed();
+    m_report.clockMs = now();
     return m_report;
+}
+
+qint64 SoakHarness::now() const
+{
+    return qint64(quint32(m_clock->Milliseconds() - m_start));
 }
 
 SoakHarness::FaultDraw SoakHarness::drawFault()
@@ -491,10 +577,10 @@ void SoakHarness::runOne(int index)
     // Usually the tool idles in its message loop between presses; sometimes the next press
     // comes before any event was dispatched, so a close lands in the operation's own start.
     if (idle)
-        QTest::qWait(idleMs);
+        m_clock->PumpFor(quint32(idleMs));
     tallyErrors(nullptr);
 
-    const bool settled = m_clock.elapsed() >= m_unsettledUntilMs;
+    const bool settled = now() >= m_unsettledUntilMs;
     const bool strict = draw.fault == SoakFault::Healthy && idle && settled &&
                         (!SoakNeedsLink(operation) || m_window->link().ConnectedFlag());
 
@@ -505,10 +591,9 @@ void SoakHarness::runOne(int index)
     m_sim->clearReceived();
     m_sim->clearHandledCommands();
 
-    QElapsedTimer timer;
-    timer.start();
+    const qint64 start = now();
     QTest::mouseClick(pressed, Qt::LeftButton);
-    const qint64 ms = timer.elapsed();
+    const qint64 ms = now() - start;
 
     SoakObservation after = observe(operation);
     after.buttonWasEnabled = wasEnabled;
@@ -531,7 +616,7 @@ void SoakHarness::runOne(int index)
     m_report.maxMs[size_t(operation)] = qMax(m_report.maxMs[size_t(operation)], ms);
     if (!settlesAtOnce(draw.fault)) {
         const qint64 late = draw.fault == SoakFault::Delay ? draw.delayMs : 0;
-        m_unsettledUntilMs = m_clock.elapsed() + SettleMs + late;
+        m_unsettledUntilMs = now() + SettleMs + late;
     }
 
     const QString what = SoakOperationName(operation) + QStringLiteral(", ") + faultWords;

@@ -4,6 +4,7 @@
 #include "ErrorBox.h"
 #include "RecordingDoubles.h"
 #include "SoakJudge.h"
+#include "TestClock.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -58,6 +59,9 @@ struct SoakOptions
     SoakMix mix = SoakMix::ci();
     // One line per press on standard output.
     bool verbose = false;
+    // The window's waits and the module's delays, gaps and unasked bytes on one test clock, so
+    // a press takes a small part of its time in real time; off, everything runs on the real clock.
+    bool virtualTime = false;
 };
 
 struct SoakReport
@@ -78,7 +82,10 @@ struct SoakReport
     int rssEarlyAt = 0;
     qint64 rssEarlyKb = -1;
     qint64 rssEndKb = -1;
+    // Real time of the run, and the time the presses took on the clock they ran on.
     qint64 elapsedMs = 0;
+    bool virtualTime = false;
+    qint64 clockMs = 0;
     int failureCount = 0;
     // The first problems found, each naming its press.
     QStringList failures;
@@ -130,6 +137,8 @@ private:
     void fail(int index, const QString &what, const QString &problem);
     [[nodiscard]] QPushButton *button(const char *name) const;
     [[nodiscard]] QString text(const char *name) const;
+    // Milliseconds on the run's clock since the run started.
+    [[nodiscard]] qint64 now() const;
 
     SoakOptions m_options;
     QRandomGenerator m_random;
@@ -137,12 +146,16 @@ private:
     QHostAddress m_address;
     RecordingBeeper m_beeper;
     RecordingPresenter m_presenter;
+    // Outlives the module and the window, whose timers and waits it runs.
+    std::unique_ptr<TestClock> m_testClock;
+    const Clock *m_clock = &systemClock();
+    quint32 m_start = 0;
     std::unique_ptr<SimModule> m_sim;
     std::unique_ptr<TfrmMain> m_window;
     SoakReport m_report;
     // Commands the module handled on its current connection, as it counts them itself.
     int m_moduleCommands = 0;
-    QElapsedTimer m_clock;
+    QElapsedTimer m_wall;
     // Until then replies, closes or floods of an earlier fault may still be on their way.
     qint64 m_unsettledUntilMs = 0;
 };
