@@ -5,11 +5,11 @@
 #include "HostResolver.h"
 #include "Journal.h"
 #include "JournalCommands.h"
-#include "ReportCommand.h"
 #include "ModuleJob.h"
 #include "ModuleRunner.h"
 #include "OperationRecord.h"
 #include "Report.h"
+#include "ReportCommand.h"
 #include "Targets.h"
 
 #include <QCommandLineParser>

@@ -11,8 +11,8 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 #include <pwd.h>
 #include <unistd.h>
 
