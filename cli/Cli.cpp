@@ -9,6 +9,7 @@
 #include "ModuleRunner.h"
 #include "OperationRecord.h"
 #include "Report.h"
+#include "ReportCommand.h"
 #include "Targets.h"
 
 #include <QCommandLineParser>
@@ -40,7 +41,7 @@ static const char kDescription[] =
     "VELQA_JOURNAL=off records nothing. A journal that cannot be used is named in one line on\n"
     "standard error and changes no exit code. Discover records nothing.\n"
     "\n"
-    "Exit codes (history, sync and journal: see their own --help):\n"
+    "Exit codes (history, sync, journal and report: see their own --help):\n"
     "  0  every module succeeded (discover: at least one module found)\n"
     "  1  some module failed (discover: none found)\n"
     "  2  usage error: unknown command or option, bad target or range, bad number,\n"
@@ -423,7 +424,7 @@ const QList<CliCommandRow> &CliCommands()
             row.run = [command](const CliCall &call) { return runModuleCommand(command, call); };
             list << row;
         }
-        list << HistoryCommand() << SyncCommand() << JournalCommand();
+        list << HistoryCommand() << SyncCommand() << JournalCommand() << ReportCommand();
         return list;
     }();
     return rows;

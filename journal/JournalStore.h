@@ -97,6 +97,9 @@ public:
     // is, so writing the same record twice keeps one copy; `added` counts those this call added.
     bool write(const QList<JournalRecord> &records, qint64 *added = nullptr);
     [[nodiscard]] std::optional<QList<JournalRecord>> read(const JournalFilter &filter);
+    // Runs a query of the caller's own on the open journal, such as a report's aggregates; the
+    // rows go to `rows` when given. Its error reads "cannot read the journal URL: ...".
+    bool query(const QString &sql, const QVariantList &params = {}, QList<SqlRow> *rows = nullptr);
     bool remove(const QList<QUuid> &ids);
     [[nodiscard]] std::optional<qint64> count();
     [[nodiscard]] std::optional<int> schemaVersion();
