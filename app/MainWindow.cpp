@@ -4,6 +4,7 @@
 #include "BevelPanel.h"
 #include "ErrorBox.h"
 #include "FieldAccessible.h"
+#include "HistoryWindow.h"
 #include "InputBlocker.h"
 #include "Language.h"
 #include "MessageCatalogue.h"
@@ -66,6 +67,7 @@ TfrmMain::TfrmMain(QWidget *parent)
     m_ops.setFinished([this](const OperationResult &result) { emit operationFinished(result); });
     FormCreate();
     openJournal();
+    new HistoryHook(this);
 }
 
 TfrmMain::~TfrmMain() = default;

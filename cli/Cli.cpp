@@ -10,6 +10,7 @@
 #include "ModuleRunner.h"
 #include "OperationRecord.h"
 #include "Report.h"
+#include "ReportCommand.h"
 #include "Targets.h"
 
 #include <QCommandLineParser>
@@ -41,7 +42,7 @@ static const char kDescription[] =
     "VELQA_JOURNAL=off records nothing. A journal that cannot be used is named in one line on\n"
     "standard error and changes no exit code. Discover records nothing.\n"
     "\n"
-    "Exit codes (history, sync and journal: see their own --help):\n"
+    "Exit codes (history, sync, journal and report: see their own --help):\n"
     "  0  every module succeeded (discover: at least one module found)\n"
     "  1  some module failed (discover: none found)\n"
     "  2  usage error: unknown command or option, bad target or range, bad number,\n"
@@ -440,7 +441,7 @@ const QList<CliCommandRow> &CliCommands()
             list << row;
         }
         list << ExportCommand() << PlanCommand() << ApplyCommand() << HistoryCommand()
-             << SyncCommand() << JournalCommand();
+             << SyncCommand() << JournalCommand() << ReportCommand();
         return list;
     }();
     return rows;

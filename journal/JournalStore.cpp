@@ -48,6 +48,12 @@ bool JournalStore::exec(const QString &sql, const QString &what, const QVariantL
     return fail(what, m_link->error(), m_link->trouble());
 }
 
+bool JournalStore::query(const QString &sql, const QVariantList &params, QList<SqlRow> *rows)
+{
+    m_error.clear();
+    return exec(sql, QStringLiteral("cannot read the journal"), params, rows);
+}
+
 bool JournalStore::open(JournalAccess access, int schemaVersion)
 {
     close();

@@ -41,8 +41,8 @@ struct JournalLocation
 
 // The version the tool's migrations bring a journal to. Version 1 holds the records and their
 // slots; version 2 adds the indexes the history filters use; version 3 the slots written and the
-// slots after of plan and apply records.
-inline constexpr int JournalSchemaVersion = 3;
+// slots after of plan and apply records; version 4 the report's indexes (SQLite only).
+inline constexpr int JournalSchemaVersion = 4;
 // The first version with the slots of plan and apply records; an older journal is read without.
 inline constexpr int JournalFleetSlotsVersion = 3;
 
@@ -100,6 +100,9 @@ public:
     // is, so writing the same record twice keeps one copy; `added` counts those this call added.
     bool write(const QList<JournalRecord> &records, qint64 *added = nullptr);
     [[nodiscard]] std::optional<QList<JournalRecord>> read(const JournalFilter &filter);
+    // Runs a query of the caller's own on the open journal, such as a report's aggregates; the
+    // rows go to `rows` when given. Its error reads "cannot read the journal URL: ...".
+    bool query(const QString &sql, const QVariantList &params = {}, QList<SqlRow> *rows = nullptr);
     bool remove(const QList<QUuid> &ids);
     [[nodiscard]] std::optional<qint64> count();
     [[nodiscard]] std::optional<int> schemaVersion();
