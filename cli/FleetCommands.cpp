@@ -127,7 +127,10 @@ struct Located
 class FleetRun
 {
 public:
-    explicit FleetRun(const CliCall &call) : m_call(call) { m_clock.start(); }
+    FleetRun(const CliCall &call, const QString &command) : m_call(call), m_command(command)
+    {
+        m_clock.start();
+    }
 
     // False after a usage error.
     bool prepare()
@@ -158,7 +161,7 @@ public:
     {
         const TargetList list = ParseTargets(texts, m_call.parser.values(QStringLiteral("file")));
         if (!list.ok()) {
-            CliUsageError(console(), list.error);
+            CliUsageError(console(), list.error, m_command);
             return std::nullopt;
         }
         QList<TargetModule> modules = GroupByModule(list.hosts, resolver());
@@ -250,6 +253,7 @@ public:
 
 private:
     const CliCall &m_call;
+    QString m_command;
     CliRunLimits m_limits;
     QElapsedTimer m_clock;
     std::unique_ptr<Journal> m_journal;
@@ -277,7 +281,7 @@ static ModuleProcedure scanProcedure()
 
 static int runExport(const CliCall &call)
 {
-    FleetRun run(call);
+    FleetRun run(call, QStringLiteral("export"));
     if (!run.prepare())
         return int(CliExit::UsageError);
     const std::optional<QList<TargetModule>> modules = run.targets(call.arguments);
@@ -484,7 +488,7 @@ static void takeRuns(const Plan &plan, const Located &located, const QList<Modul
 static int runPlanOrApply(const CliCall &call, FleetCommand command)
 {
     const QString name = FleetCommandName(command);
-    FleetRun run(call);
+    FleetRun run(call, name);
     if (!run.prepare())
         return int(CliExit::UsageError);
     if (call.arguments.isEmpty())
