@@ -2,6 +2,7 @@
 
 #include "Console.h"
 #include "Escape.h"
+#include "FleetCommands.h"
 #include "HostResolver.h"
 #include "Journal.h"
 #include "JournalCommands.h"
@@ -108,7 +109,7 @@ int CliUsageError(Console &console, const QString &message, const QString &comma
 }
 
 // Targets that reach one module are run once; whoever gave them learns which were merged.
-static void noteMergedTargets(Console &console, const QList<TargetModule> &modules)
+void CliNoteMergedTargets(Console &console, const QList<TargetModule> &modules)
 {
     int notes = 0;
     int more = 0;
@@ -143,7 +144,7 @@ static void noteMergedTargets(Console &console, const QList<TargetModule> &modul
 
 // The modules that may run at once, as far as --jobs, the modules given and the open files
 // allow: each holds a socket. Asking for more than the most is said, and lowered.
-static int jobsAllowed(Console &console, int jobs, int modules)
+int CliJobsAllowed(Console &console, int jobs, int modules)
 {
     if (jobs > MaxJobs) {
         console.writeErr(QStringLiteral("velqa-cli: --jobs %1 is more than the most, %2: "
@@ -171,7 +172,7 @@ static int jobsAllowed(Console &console, int jobs, int modules)
 // The run's journal, opened before the modules are run; none when it is turned off or the
 // command runs no operation. Its troubles go to the error stream as they happen, one line each,
 // from the writer's thread (the console takes lines from any thread).
-static std::unique_ptr<Journal> openJournal(Console &console, const QString &givenUrl)
+std::unique_ptr<Journal> CliOpenJournal(Console &console, const QString &givenUrl)
 {
     const JournalChoice choice = ChooseJournal(givenUrl);
     if (IsJournalOff(choice.url))
@@ -191,7 +192,7 @@ static std::unique_ptr<Journal> openJournal(Console &console, const QString &giv
 }
 
 // The options every module command takes.
-static QList<QCommandLineOption> moduleOptions()
+QList<QCommandLineOption> CliModuleOptions()
 {
     return {
         {QStringLiteral("file"), QStringLiteral("Read targets from FILE; may be repeated."),
@@ -222,6 +223,27 @@ static QList<QCommandLineOption> moduleOptions()
     };
 }
 
+std::optional<CliRunLimits> CliReadLimits(const CliCall &call)
+{
+    bool ok = false;
+    const QString jobsText = call.parser.value(QStringLiteral("jobs"));
+    const int jobs = jobsText.toInt(&ok);
+    if (!ok || jobs < 1) {
+        CliUsageError(
+            call.console,
+            QStringLiteral("--jobs wants a number of at least 1, not %1").arg(CliQuoted(jobsText)));
+        return std::nullopt;
+    }
+    const QString portText = call.parser.value(QStringLiteral("port"));
+    const int port = portText.toInt(&ok);
+    if (!ok || port < 1 || port > 65535) {
+        CliUsageError(call.console, QStringLiteral("--port wants a number from 1 to 65535, not %1")
+                                        .arg(CliQuoted(portText)));
+        return std::nullopt;
+    }
+    return CliRunLimits{jobs, quint16(port)};
+}
+
 static int runModuleCommand(CliCommand command, const CliCall &call)
 {
     const QCommandLineParser &parser = call.parser;
@@ -231,17 +253,11 @@ static int runModuleCommand(CliCommand command, const CliCall &call)
         return CliUsageError(console, message);
     };
 
-    bool ok = false;
-    const QString jobsText = parser.value(QStringLiteral("jobs"));
-    const int jobs = jobsText.toInt(&ok);
-    if (!ok || jobs < 1)
-        return usageError(
-            QStringLiteral("--jobs wants a number of at least 1, not %1").arg(CliQuoted(jobsText)));
-    const QString portText = parser.value(QStringLiteral("port"));
-    const int port = portText.toInt(&ok);
-    if (!ok || port < 1 || port > 65535)
-        return usageError(QStringLiteral("--port wants a number from 1 to 65535, not %1")
-                              .arg(CliQuoted(portText)));
+    const std::optional<CliRunLimits> limits = CliReadLimits(call);
+    if (!limits)
+        return int(CliExit::UsageError);
+    const int jobs = limits->jobs;
+    const int port = limits->port;
 
     const TargetList targets = ParseTargets(call.arguments, parser.values(QStringLiteral("file")));
     if (!targets.ok())
@@ -258,7 +274,7 @@ static int runModuleCommand(CliCommand command, const CliCall &call)
 
     const QList<TargetModule> modules =
         GroupByModule(targets.hosts, resolver ? *resolver : systemResolver());
-    noteMergedTargets(console, modules);
+    CliNoteMergedTargets(console, modules);
     QStringList hosts;
     // The trace names each module as the report does.
     QHash<QString, QString> shownAs;
@@ -266,7 +282,7 @@ static int runModuleCommand(CliCommand command, const CliCall &call)
         hosts << module.host;
         shownAs.insert(module.host, module.texts.first());
     }
-    const int moduleJobs = jobsAllowed(console, jobs, int(modules.size()));
+    const int moduleJobs = CliJobsAllowed(console, jobs, int(modules.size()));
 
     const QDateTime started = QDateTime::currentDateTime();
     QElapsedTimer clock;
@@ -285,7 +301,7 @@ static int runModuleCommand(CliCommand command, const CliCall &call)
     }
     std::unique_ptr<Journal> journal;
     if (!parser.isSet(QStringLiteral("no-journal")) && CommandFor(command).operation)
-        journal = openJournal(console, parser.value(QStringLiteral("journal")));
+        journal = CliOpenJournal(console, parser.value(QStringLiteral("journal")));
     if (journal) {
         // From the engine's thread: a record is made and handed to the journal's own thread.
         options.finished = [&store = *journal, &shownAs](const OperationResult &result) {
@@ -418,13 +434,14 @@ const QList<CliCommandRow> &CliCommands()
             row.description =
                 wrapped(QStringLiteral("velqa-cli %1: ").arg(row.name), row.summary + '.', 0) +
                 QLatin1Char('\n') + QString::fromUtf8(kModuleDescription);
-            row.options = moduleOptions();
+            row.options = CliModuleOptions();
             row.argumentsSyntax = QStringLiteral("[targets...]");
             row.argumentsHelp = QStringLiteral("Addresses, host names or ranges.");
             row.run = [command](const CliCall &call) { return runModuleCommand(command, call); };
             list << row;
         }
-        list << HistoryCommand() << SyncCommand() << JournalCommand() << ReportCommand();
+        list << ExportCommand() << PlanCommand() << ApplyCommand() << HistoryCommand()
+             << SyncCommand() << JournalCommand() << ReportCommand();
         return list;
     }();
     return rows;

@@ -7,11 +7,15 @@
 #include <QStringView>
 
 #include <functional>
+#include <memory>
+#include <optional>
 
 class Clock;
 class Console;
 class HostResolver;
+class Journal;
 class QCommandLineParser;
+struct TargetModule;
 
 // A report that could not be written ends the command as a usage error does.
 enum class CliExit { AllSucceeded = 0, SomeFailed = 1, UsageError = 2 };
@@ -75,3 +79,21 @@ inline constexpr int MaxJobs = 1024;
 inline constexpr int MaxMergeNotes = 10;
 // A journal's trouble is said in one line of at most this many characters.
 inline constexpr int MaxJournalNote = 1000;
+
+// What the module commands share, for the commands built on them.
+// The options of every module command.
+[[nodiscard]] QList<QCommandLineOption> CliModuleOptions();
+// Names on the error stream the targets that reach one module.
+void CliNoteMergedTargets(Console &console, const QList<TargetModule> &modules);
+// The modules that may run at once, as far as --jobs, the modules given and the open files
+// allow: fewer than asked with a word on the error stream.
+[[nodiscard]] int CliJobsAllowed(Console &console, int jobs, int modules);
+// The run's journal, or none when it is turned off; its troubles go to the error stream.
+[[nodiscard]] std::unique_ptr<Journal> CliOpenJournal(Console &console, const QString &givenUrl);
+// --jobs and --port as given; none after a usage error written to the error stream.
+struct CliRunLimits
+{
+    int jobs = 0;
+    quint16 port = 0;
+};
+[[nodiscard]] std::optional<CliRunLimits> CliReadLimits(const CliCall &call);

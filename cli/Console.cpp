@@ -32,6 +32,12 @@ void Console::writeOut(const QString &text)
     write(m_out, text.toUtf8());
 }
 
+void Console::writeOutBytes(const QByteArray &bytes)
+{
+    const QMutexLocker lock(&m_mutex);
+    write(m_out, bytes);
+}
+
 void Console::writeErr(const QString &text)
 {
     const QMutexLocker lock(&m_mutex);

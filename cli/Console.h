@@ -18,6 +18,8 @@ public:
     Console(QIODevice *out, QIODevice *err, bool errIsTerminal);
 
     void writeOut(const QString &text);
+    // Bytes as they are: a document with its own encoding (CSV with its byte-order mark).
+    void writeOutBytes(const QByteArray &bytes);
     // Clears a progress bar first and draws it again after the text.
     void writeErr(const QString &text);
     // The terminal's width in columns, read at each drawing of the bar; 0 when unknown.

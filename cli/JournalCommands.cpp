@@ -3,6 +3,7 @@
 #include "Cli.h"
 #include "Console.h"
 #include "Escape.h"
+#include "FleetPlan.h"
 #include "HistoryOutput.h"
 #include "Journal.h"
 #include "JournalStore.h"
@@ -11,6 +12,23 @@
 #include "Report.h"
 
 #include <QCommandLineParser>
+
+// The operations and outcomes a record may name: the window's and, for plan and apply, the
+// fleet's.
+static QStringList historyOperations()
+{
+    return JournalWords::Operations() + FleetOperationNames();
+}
+
+static QStringList historyOutcomes()
+{
+    QStringList outcomes = JournalWords::Outcomes();
+    for (const QString &outcome : FleetOutcomeNames()) {
+        if (!outcomes.contains(outcome))
+            outcomes << outcome;
+    }
+    return outcomes;
+}
 
 static const char kJournalDescription[] =
     "The journal is the first of: --journal URL, the VELQA_JOURNAL variable, the station's\n"
@@ -113,11 +131,11 @@ static int runHistory(const CliCall &call)
     filter.address = parser.value(QStringLiteral("address"));
     filter.operation = parser.value(operationOption);
     filter.outcome = parser.value(outcomeOption);
-    if (parser.isSet(operationOption) && !JournalWords::Operations().contains(filter.operation))
+    if (parser.isSet(operationOption) && !historyOperations().contains(filter.operation))
         return usageError(console,
                           QStringLiteral("unknown operation \"%1\"").arg(filter.operation.left(40)),
                           command);
-    if (parser.isSet(outcomeOption) && !JournalWords::Outcomes().contains(filter.outcome))
+    if (parser.isSet(outcomeOption) && !historyOutcomes().contains(filter.outcome))
         return usageError(console,
                           QStringLiteral("unknown outcome \"%1\"").arg(filter.outcome.left(40)),
                           command);
@@ -217,10 +235,10 @@ CliCommandRow HistoryCommand()
         {QStringLiteral("address"), QStringLiteral("Only this address, as typed."),
          QStringLiteral("ADDRESS")},
         {QStringLiteral("operation"),
-         QStringLiteral("Only this operation: %1.").arg(JournalWords::Operations().join(", ")),
+         QStringLiteral("Only this operation: %1.").arg(historyOperations().join(", ")),
          QStringLiteral("OPERATION")},
         {QStringLiteral("outcome"),
-         QStringLiteral("Only this outcome: %1.").arg(JournalWords::Outcomes().join(", ")),
+         QStringLiteral("Only this outcome: %1.").arg(historyOutcomes().join(", ")),
          QStringLiteral("OUTCOME")},
         {QStringLiteral("since"),
          QStringLiteral("Only records from this time on: 2024-05-01, 2024-05-01T08:30, with Z or "

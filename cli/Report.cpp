@@ -157,26 +157,6 @@ QString FormatTable(const QList<ModuleResult> &all, CliCommand command, bool wit
     return text;
 }
 
-// DEL and the C1 controls are valid raw in JSON, and a terminal that shows the report takes
-// them for commands: written as \u escapes, they read back as the same characters. Their UTF-8
-// forms (C2 80 to C2 9F) and 7F occur nowhere else in a document of ASCII structure.
-static QByteArray escapeControls(const QByteArray &json)
-{
-    QByteArray escaped;
-    escaped.reserve(json.size());
-    for (qsizetype i = 0; i < json.size(); ++i) {
-        const auto byte = quint8(json[i]);
-        if (byte == 0x7F) {
-            escaped += "\\u007f";
-        } else if (byte == 0xC2 && i + 1 < json.size() && quint8(json[i + 1]) <= 0x9F) {
-            escaped += "\\u00" + QByteArray::number(quint8(json[++i]), 16);
-        } else {
-            escaped += char(byte);
-        }
-    }
-    return escaped;
-}
-
 QByteArray FormatJson(const QList<ModuleResult> &all, CliCommand command)
 {
     QJsonArray array;
@@ -219,24 +199,49 @@ QByteArray FormatJson(const QList<ModuleResult> &all, CliCommand command)
             object[QStringLiteral("truncated")] = truncated;
         array.append(object);
     }
-    return escapeControls(QJsonDocument(array).toJson(QJsonDocument::Indented));
+    return JsonText(QJsonDocument(array));
 }
 
 QByteArray FormatJunit(const QList<ModuleResult> &all, CliCommand command, qint64 wallMs,
                        const QDateTime &started)
 {
-    const QList<ModuleResult> results = ReportedResults(all, command);
-    const auto failed = [](const ModuleResult &r) {
-        return !r.succeeded() && r.outcome != Outcome::Error;
-    };
-    const auto errored = [](const ModuleResult &r) {
-        return !r.succeeded() && r.outcome == Outcome::Error;
-    };
-    const QString name = QStringLiteral("velqa-cli ") + CommandName(command);
+    const auto bytes = [](const QString &value) { return shownBytes(value, kReportFieldChars); };
+    QList<JunitCase> cases;
+    for (const ModuleResult &r : ReportedResults(all, command)) {
+        JunitCase c;
+        c.name = r.address;
+        c.durationMs = r.durationMs;
+        if (!r.succeeded()) {
+            c.failure = OutcomeName(r.outcome);
+            c.error = r.outcome == Outcome::Error;
+        }
+        c.message = r.errors.isEmpty() ? shownStatus(r, kReportFieldChars)
+                                       : TerminalText(r.errors.first(), kReportFieldChars);
+        c.errors = r.errors;
+        c.output = QStringList{QStringLiteral("serial: ") + bytes(r.serial),
+                               QStringLiteral("version: ") + bytes(r.version),
+                               QStringLiteral("status: ") + shownStatus(r, kReportFieldChars)};
+        for (const SlotLine &slot : r.slotLines)
+            c.output << QStringLiteral("(%1) %2")
+                            .arg(slot.slot, 2, 10, QLatin1Char('0'))
+                            .arg(bytes(slot.data));
+        const QString result = shownResult(r, kReportFieldChars);
+        if (!result.isEmpty())
+            c.output << QStringLiteral("result: ") + result;
+        cases << c;
+    }
+    return FormatJunitCases(CommandName(command), cases, wallMs, started);
+}
+
+QByteArray FormatJunitCases(const QString &command, const QList<JunitCase> &cases, qint64 wallMs,
+                            const QDateTime &started)
+{
+    const QString name = QStringLiteral("velqa-cli ") + command;
     const auto time = [](qint64 ms) { return QString::number(double(ms) / 1000.0, 'f', 3); };
     // XML has no place for most control characters: they are written as visible escapes.
     const auto text = [](const QString &value) { return TerminalText(value, kReportFieldChars); };
-    const auto bytes = [](const QString &value) { return shownBytes(value, kReportFieldChars); };
+    const auto failed = [](const JunitCase &c) { return !c.failure.isEmpty() && !c.error; };
+    const auto errored = [](const JunitCase &c) { return !c.failure.isEmpty() && c.error; };
 
     QByteArray xml;
     QXmlStreamWriter writer(&xml);
@@ -246,43 +251,29 @@ QByteArray FormatJunit(const QList<ModuleResult> &all, CliCommand command, qint6
     writer.writeAttribute(QStringLiteral("name"), name);
     writer.writeStartElement(QStringLiteral("testsuite"));
     writer.writeAttribute(QStringLiteral("name"), name);
-    writer.writeAttribute(QStringLiteral("tests"), QString::number(results.size()));
+    writer.writeAttribute(QStringLiteral("tests"), QString::number(cases.size()));
     writer.writeAttribute(QStringLiteral("failures"),
-                          QString::number(std::count_if(results.begin(), results.end(), failed)));
+                          QString::number(std::count_if(cases.begin(), cases.end(), failed)));
     writer.writeAttribute(QStringLiteral("errors"),
-                          QString::number(std::count_if(results.begin(), results.end(), errored)));
+                          QString::number(std::count_if(cases.begin(), cases.end(), errored)));
     writer.writeAttribute(QStringLiteral("time"), time(wallMs));
     writer.writeAttribute(QStringLiteral("timestamp"), started.toString(Qt::ISODate));
-    for (const ModuleResult &r : results) {
+    for (const JunitCase &c : cases) {
         writer.writeStartElement(QStringLiteral("testcase"));
-        writer.writeAttribute(QStringLiteral("classname"),
-                              QStringLiteral("velqa.") + CommandName(command));
-        writer.writeAttribute(QStringLiteral("name"), text(r.address));
-        writer.writeAttribute(QStringLiteral("time"), time(r.durationMs));
-        if (failed(r) || errored(r)) {
-            writer.writeStartElement(errored(r) ? QStringLiteral("error")
-                                                : QStringLiteral("failure"));
-            writer.writeAttribute(QStringLiteral("type"), OutcomeName(r.outcome));
-            writer.writeAttribute(QStringLiteral("message"), r.errors.isEmpty()
-                                                                 ? shownStatus(r, kReportFieldChars)
-                                                                 : text(r.errors.first()));
+        writer.writeAttribute(QStringLiteral("classname"), QStringLiteral("velqa.") + command);
+        writer.writeAttribute(QStringLiteral("name"), text(c.name));
+        writer.writeAttribute(QStringLiteral("time"), time(c.durationMs));
+        if (!c.failure.isEmpty()) {
+            writer.writeStartElement(c.error ? QStringLiteral("error") : QStringLiteral("failure"));
+            writer.writeAttribute(QStringLiteral("type"), c.failure);
+            writer.writeAttribute(QStringLiteral("message"), c.message);
             QStringList errors;
-            for (const QString &error : r.errors)
+            for (const QString &error : c.errors)
                 errors << text(error);
             writer.writeCharacters(errors.join(QLatin1Char('\n')));
             writer.writeEndElement();
         }
-        QStringList out{QStringLiteral("serial: ") + bytes(r.serial),
-                        QStringLiteral("version: ") + bytes(r.version),
-                        QStringLiteral("status: ") + shownStatus(r, kReportFieldChars)};
-        for (const SlotLine &slot : r.slotLines)
-            out << QStringLiteral("(%1) %2")
-                       .arg(slot.slot, 2, 10, QLatin1Char('0'))
-                       .arg(bytes(slot.data));
-        const QString result = shownResult(r, kReportFieldChars);
-        if (!result.isEmpty())
-            out << QStringLiteral("result: ") + result;
-        writer.writeTextElement(QStringLiteral("system-out"), out.join(QLatin1Char('\n')));
+        writer.writeTextElement(QStringLiteral("system-out"), c.output.join(QLatin1Char('\n')));
         writer.writeEndElement();
     }
     writer.writeEndElement();

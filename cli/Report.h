@@ -20,6 +20,22 @@
 [[nodiscard]] QByteArray FormatJunit(const QList<ModuleResult> &results, CliCommand command,
                                      qint64 wallMs, const QDateTime &started);
 
+// One test case of a JUnit report: failed (or, for an error of the link, errored) when `failure`
+// names an outcome. The name and errors are escaped here; the message and the lines of `output`
+// come escaped (module bytes by the byte rule, texts by the text rule).
+struct JunitCase
+{
+    QString name;
+    qint64 durationMs = 0;
+    QString failure;
+    bool error = false;
+    QString message;
+    QStringList errors;
+    QStringList output;
+};
+[[nodiscard]] QByteArray FormatJunitCases(const QString &command, const QList<JunitCase> &cases,
+                                          qint64 wallMs, const QDateTime &started);
+
 // One exchange as trace lines: the millisecond, the address, ">" sent or "<" received, up to 16
 // bytes in hex and the same bytes as text (".", where a byte is not printable) side by side,
 // continued on further lines for longer exchanges and cut after `maxBytes`.

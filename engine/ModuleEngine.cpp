@@ -385,6 +385,8 @@ void EngineThread::finishModule(int slot)
     dropSocket(f);
     f.connected = false;
     f.run.durationMs = clockNow() - f.started;
+    if (m_shared.options.moduleDone)
+        m_shared.options.moduleDone(f.run);
     m_shared.runs[size_t(f.run.index)] = std::move(f.run);
     f.steps.reset();
     f.reply.clear();

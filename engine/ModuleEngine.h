@@ -86,6 +86,9 @@ struct EngineOptions
     std::function<void(const QString &host, ModuleLink::WireDirection, const QByteArray &)> wire;
     // Each operation's result as it ends, from an engine thread (the journal records them).
     std::function<void(const OperationResult &)> finished;
+    // Each module's run as the module is done, from an engine thread (provisioning records a
+    // module's slot writes while the others still run).
+    std::function<void(const ModuleRun &)> moduleDone;
 };
 
 // Runs `procedure` on every host and returns one ModuleRun per module started, in the order of

@@ -33,7 +33,8 @@ bool operator==(const JournalRecord &a, const JournalRecord &b)
            a.version == b.version && a.version.isNull() == b.version.isNull() &&
            a.slotsRead == b.slotsRead && a.card == b.card && a.card.isNull() == b.card.isNull() &&
            a.loop == b.loop && a.loop.isNull() == b.loop.isNull() && a.errors == b.errors &&
-           a.durationMs == b.durationMs;
+           a.durationMs == b.durationMs && a.slotsAfter == b.slotsAfter &&
+           a.slotsWritten == b.slotsWritten;
 }
 
 QString CurrentUserName()

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QUuid>
 
+#include <optional>
+
 // The words a record uses for where it came from, what ran and how it ended. They are stored and
 // printed as they are, so other stations and spreadsheets can rely on them.
 namespace JournalWords {
@@ -44,6 +46,11 @@ struct JournalRecord
     QByteArray loop;
     QStringList errors;
     qint64 durationMs = 0;
+    // Plan and apply: the slots after, in slot order (as the plan would leave them, or as read
+    // back after the writes: a slot written that did not read back is left out) and the numbers
+    // of the slots written (none for a plan); no value for the other operations.
+    QList<JournalSlot> slotsAfter;
+    std::optional<QList<int>> slotsWritten;
 
     friend bool operator==(const JournalRecord &a, const JournalRecord &b);
 };

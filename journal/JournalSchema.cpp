@@ -34,11 +34,18 @@ static const QList<MigrationStep> &migrationSteps()
          {QStringLiteral("CREATE INDEX journal_record_time ON journal_record (time_utc)"),
           QStringLiteral("CREATE INDEX journal_record_serial ON journal_record (serial)"),
           QStringLiteral("CREATE INDEX journal_record_address ON journal_record (address)")}},
+        // Plan and apply records: the slot numbers written ("1,3"; empty for none; NULL for the
+        // other operations) and the slots after.
+        {3,
+         {QStringLiteral("ALTER TABLE journal_record ADD COLUMN slots_written TEXT"),
+          QStringLiteral("CREATE TABLE journal_slot_after ("
+                         "record_id VARCHAR(36) NOT NULL REFERENCES journal_record (id), "
+                         "slot INTEGER NOT NULL, data %1 NOT NULL, "
+                         "PRIMARY KEY (record_id, slot))")}},
         // Covering indexes for the report (velqa-cli report, the History window), SQLite only:
         // each of its aggregates reads one of them in the order of its grouping instead of
         // sorting the period's records (PostgreSQL groups by hashing and needs none). The first
-        // also serves every query the index on the time alone serves. Reached once
-        // JournalSchemaVersion counts past provisioning's version 3.
+        // also serves every query the index on the time alone serves.
         {4,
          {QStringLiteral("CREATE INDEX journal_record_report_day ON journal_record "
                          "(time_utc, outcome)"),

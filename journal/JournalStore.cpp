@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMap>
 
 #include <map>
 
@@ -67,6 +68,7 @@ bool JournalStore::open(JournalAccess access, int schemaVersion)
         return false;
     }
     m_versionFound = *version;
+    m_version = *version;
     if (access == JournalAccess::Read) {
         if (*version == 0) {
             fail(QStringLiteral("cannot read the journal"),
@@ -83,6 +85,7 @@ bool JournalStore::open(JournalAccess access, int schemaVersion)
         close();
         return false;
     }
+    m_version = schemaVersion;
     return true;
 }
 
@@ -135,7 +138,53 @@ bool JournalStore::begin(const QString &what)
 // PostgreSQL's text holds no NUL character; the module's own bytes are kept in byte columns.
 static QString storableText(QString text)
 {
+    // Every text column is NOT NULL: a text never set is stored empty, not as NULL, which would
+    // refuse the whole batch.
+    if (text.isNull())
+        return QStringLiteral("");
     return text.replace(QChar(0), QChar(QChar::ReplacementCharacter));
+}
+
+// "1,3" for the slots written; empty, not NULL, for none.
+static QString writtenText(const QList<int> &slotNumbers)
+{
+    QString text = QStringLiteral("");
+    for (const int slot : slotNumbers)
+        text += (text.isEmpty() ? QString() : QStringLiteral(",")) + QString::number(slot);
+    return text;
+}
+
+// A plan's or apply's slots after as kept: those that differ from the slots before, and every
+// slot written (its read back; none when it did not read back). Most applies change nothing,
+// and their records then cost no more than a scan's.
+static QList<JournalSlot> changedSlots(const JournalRecord &r)
+{
+    QList<JournalSlot> changed;
+    if (!r.slotsWritten)
+        return changed;
+    for (const JournalSlot &after : r.slotsAfter) {
+        if (r.slotsWritten->contains(after.slot) || !r.slotsRead.contains(after))
+            changed << after;
+    }
+    return changed;
+}
+
+// The slots after from those kept: the slots before, each slot kept instead, and a slot written
+// that did not read back left out.
+static QList<JournalSlot> slotsAfter(const QList<JournalSlot> &before,
+                                     const QList<JournalSlot> &changed, const QList<int> &written)
+{
+    QMap<int, QByteArray> after;
+    for (const JournalSlot &slot : before) {
+        if (!written.contains(slot.slot))
+            after.insert(slot.slot, slot.data);
+    }
+    for (const JournalSlot &slot : changed)
+        after.insert(slot.slot, slot.data);
+    QList<JournalSlot> slotList;
+    for (auto it = after.cbegin(); it != after.cend(); ++it)
+        slotList << JournalSlot{it.key(), it.value()};
+    return slotList;
 }
 
 static QString idText(const QUuid &id)
@@ -151,18 +200,22 @@ bool JournalStore::write(const QList<JournalRecord> &records, qint64 *added)
         return true;
     if (!begin(cannot))
         return false;
-    const QString insert = QStringLiteral(
-        "INSERT INTO journal_record (id, time_utc, source, station, user_name, tool_version, "
-        "address, operation, outcome, status, serial, version, card, loop_reply, errors, "
-        "duration_ms) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-        "ON CONFLICT (id) DO NOTHING");
+    // Tables older than the fleet's slots (a test's old journal) take the records without them.
+    const bool fleetSlots = m_version >= JournalFleetSlotsVersion;
+    const QString insert =
+        QStringLiteral("INSERT INTO journal_record (id, time_utc, source, station, user_name, "
+                       "tool_version, address, operation, outcome, status, serial, version, "
+                       "card, loop_reply, errors, duration_ms%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, "
+                       "?, ?, ?, ?, ?, ?, ?, ?%2) ON CONFLICT (id) DO NOTHING")
+            .arg(fleetSlots ? QStringLiteral(", slots_written") : QString(),
+                 fleetSlots ? QStringLiteral(", ?") : QString());
     // A record's slots go in one statement (one round trip to a server, not eight).
-    std::map<qsizetype, QString> slotInserts;
+    std::map<std::pair<QString, qsizetype>, QString> slotInserts;
     qint64 inserted = 0;
     bool ok = true;
     for (const JournalRecord &r : records) {
         const QString id = idText(r.id);
-        const QVariantList values{
+        QVariantList values{
             id,
             r.time.toUTC().toString(QLatin1String(kTimeFormat)),
             storableText(r.source),
@@ -180,28 +233,38 @@ bool JournalStore::write(const QList<JournalRecord> &records, qint64 *added)
             QString::fromUtf8(
                 QJsonDocument(QJsonArray::fromStringList(r.errors)).toJson(QJsonDocument::Compact)),
             r.durationMs};
+        if (fleetSlots)
+            values << (r.slotsWritten ? QVariant(writtenText(*r.slotsWritten))
+                                      : QVariant(QMetaType(QMetaType::QString)));
         if (!(ok = exec(insert, cannot, values)))
             break;
         // Already stored: its slots are too.
         if (m_link->rowsAffected() == 0)
             continue;
         ++inserted;
-        if (r.slotsRead.isEmpty())
-            continue;
-        QString &slotInsert = slotInserts[r.slotsRead.size()];
-        if (slotInsert.isEmpty()) {
-            QStringList rows;
-            for (qsizetype i = 0; i < r.slotsRead.size(); ++i)
-                rows << QStringLiteral("(?, ?, ?)");
-            slotInsert =
-                QStringLiteral("INSERT INTO journal_slot (record_id, slot, data) VALUES ") +
-                rows.join(QStringLiteral(", "));
+        const QList<JournalSlot> changed = changedSlots(r);
+        const std::pair<const char *, const QList<JournalSlot> *> tables[] = {
+            {"journal_slot", &r.slotsRead}, {"journal_slot_after", &changed}};
+        for (const auto &[table, slotList] : tables) {
+            if (slotList->isEmpty() || (!fleetSlots && slotList == &changed))
+                continue;
+            QString &slotInsert = slotInserts[{QString::fromLatin1(table), slotList->size()}];
+            if (slotInsert.isEmpty()) {
+                QStringList rows;
+                for (qsizetype i = 0; i < slotList->size(); ++i)
+                    rows << QStringLiteral("(?, ?, ?)");
+                slotInsert = QStringLiteral("INSERT INTO %1 (record_id, slot, data) VALUES ")
+                                 .arg(QString::fromLatin1(table)) +
+                             rows.join(QStringLiteral(", "));
+            }
+            QVariantList slotValues;
+            for (const JournalSlot &slot : *slotList)
+                slotValues << id << qint64(slot.slot)
+                           << (slot.data.isNull() ? QByteArray("", 0) : slot.data);
+            if (!(ok = exec(slotInsert, cannot, slotValues)))
+                break;
         }
-        QVariantList slotValues;
-        for (const JournalSlot &slot : r.slotsRead)
-            slotValues << id << qint64(slot.slot)
-                       << (slot.data.isNull() ? QByteArray("", 0) : slot.data);
-        if (!(ok = exec(slotInsert, cannot, slotValues)))
+        if (!ok)
             break;
     }
     if (ok && exec(QStringLiteral("COMMIT"), cannot)) {
@@ -262,9 +325,12 @@ std::optional<QList<JournalRecord>> JournalStore::read(const JournalFilter &filt
         where << QStringLiteral("time_utc < ?");
         values << filter.until.toUTC().toString(QLatin1String(kTimeFormat));
     }
+    // An archive older than the fleet's slots is read as it is, without them.
+    const bool fleetSlots = m_version >= JournalFleetSlotsVersion;
     QString sql = QStringLiteral("SELECT id, time_utc, source, station, user_name, tool_version, "
                                  "address, operation, outcome, status, serial, version, card, "
-                                 "loop_reply, errors, duration_ms FROM journal_record");
+                                 "loop_reply, errors, duration_ms%1 FROM journal_record")
+                      .arg(fleetSlots ? QStringLiteral(", slots_written") : QString());
     if (!where.isEmpty())
         sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
     sql += filter.oldestFirst ? QStringLiteral(" ORDER BY time_utc ASC, id ASC")
@@ -297,6 +363,12 @@ std::optional<QList<JournalRecord>> JournalStore::read(const JournalFilter &filt
         for (const QJsonValue &error : QJsonDocument::fromJson(row[14].toString().toUtf8()).array())
             r.errors << error.toString();
         r.durationMs = row[15].toLongLong();
+        if (fleetSlots && !row[16].isNull()) {
+            r.slotsWritten.emplace();
+            for (const QString &number :
+                 row[16].toString().split(QLatin1Char(','), Qt::SkipEmptyParts))
+                r.slotsWritten->append(number.toInt());
+        }
         index.insert(row[0].toString(), records.size());
         records << r;
     }
@@ -304,15 +376,27 @@ std::optional<QList<JournalRecord>> JournalStore::read(const JournalFilter &filt
     const QStringList ids = index.keys();
     for (qsizetype start = 0; start < ids.size(); start += kBatch) {
         const QStringList chunk = ids.mid(start, kBatch);
-        QList<SqlRow> slotRows;
-        if (!exec(QStringLiteral("SELECT record_id, slot, data FROM journal_slot WHERE "
-                                 "record_id IN (%1) ORDER BY record_id, slot")
-                      .arg(placeholders(chunk.size())),
-                  cannot, QVariantList(chunk.begin(), chunk.end()), &slotRows))
-            return std::nullopt;
-        for (const SqlRow &row : std::as_const(slotRows))
-            records[index.value(row[0].toString())].slotsRead
-                << JournalSlot{row[1].toInt(), bytesOf(row[2])};
+        for (const bool after : {false, true}) {
+            if (after && !fleetSlots)
+                break;
+            QList<SqlRow> slotRows;
+            if (!exec(QStringLiteral("SELECT record_id, slot, data FROM %1 WHERE "
+                                     "record_id IN (%2) ORDER BY record_id, slot")
+                          .arg(after ? QStringLiteral("journal_slot_after")
+                                     : QStringLiteral("journal_slot"),
+                               placeholders(chunk.size())),
+                      cannot, QVariantList(chunk.begin(), chunk.end()), &slotRows))
+                return std::nullopt;
+            for (const SqlRow &row : std::as_const(slotRows)) {
+                JournalRecord &r = records[index.value(row[0].toString())];
+                (after ? r.slotsAfter : r.slotsRead)
+                    << JournalSlot{row[1].toInt(), bytesOf(row[2])};
+            }
+        }
+    }
+    for (JournalRecord &r : records) {
+        if (r.slotsWritten)
+            r.slotsAfter = slotsAfter(r.slotsRead, r.slotsAfter, *r.slotsWritten);
     }
     return records;
 }
@@ -329,7 +413,12 @@ bool JournalStore::remove(const QList<QUuid> &ids)
         QVariantList values;
         for (const QUuid &id : chunk)
             values << idText(id);
-        for (const char *table : {"journal_slot WHERE record_id", "journal_record WHERE id"}) {
+        for (const char *table :
+             {"journal_slot WHERE record_id", "journal_slot_after WHERE record_id",
+              "journal_record WHERE id"}) {
+            if (m_version < JournalFleetSlotsVersion &&
+                qstrcmp(table, "journal_slot_after WHERE record_id") == 0)
+                continue;
             ok = ok && exec(QStringLiteral("DELETE FROM %1 IN (%2)")
                                 .arg(QString::fromLatin1(table), placeholders(chunk.size())),
                             cannot, values);

@@ -40,8 +40,11 @@ struct JournalLocation
 [[nodiscard]] JournalLocation ParseJournalUrl(const QString &url);
 
 // The version the tool's migrations bring a journal to. Version 1 holds the records and their
-// slots; version 2 adds the indexes the history filters use.
-inline constexpr int JournalSchemaVersion = 2;
+// slots; version 2 adds the indexes the history filters use; version 3 the slots written and the
+// slots after of plan and apply records; version 4 the report's indexes (SQLite only).
+inline constexpr int JournalSchemaVersion = 4;
+// The first version with the slots of plan and apply records; an older journal is read without.
+inline constexpr int JournalFleetSlotsVersion = 3;
 
 // Which records to read, newest first unless `oldestFirst`: from `since` on and before `until`.
 // A null serial, empty texts and invalid times match everything; a limit of 0 reads all.
@@ -125,6 +128,8 @@ private:
     QString m_detail;
     SqlTrouble m_trouble = SqlTrouble::None;
     int m_versionFound = 0;
+    // The version of the tables as they are now, which decides what is written and read.
+    int m_version = 0;
     bool m_migrated = false;
 };
 

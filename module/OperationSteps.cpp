@@ -92,7 +92,7 @@ void OperationSteps::BeginIdentify(const QString &address, const QDateTime &star
 void OperationSteps::BeginSlotWrite(int slot, const QByteArray &data, const QDateTime &started)
 {
     begin(Run::SlotWrite, Operation::Scan, QString(), started);
-    m_slotWrite = SlotWrite{slot, data, false, QByteArray()};
+    m_slotWrite = SlotWrite{slot, data, false, false, QByteArray()};
 }
 
 LinkAction OperationSteps::Next(const LinkView &link)
@@ -427,6 +427,7 @@ LinkAction OperationSteps::slotWrite(const LinkView &link)
 {
     switch (m_stage) {
     case 0:
+        m_slotWrite.sent = link.connected;
         return then(1,
                     command(ModuleMessages::SlotWriteCommand(m_slotWrite.slot, m_slotWrite.data)));
     case 1:

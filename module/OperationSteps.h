@@ -140,6 +140,8 @@ struct SlotWrite
     int slot = 0;
     // The 32 characters written.
     QByteArray data;
+    // The write went out: the link was up when it was due (on a lost link nothing is sent).
+    bool sent = false;
     // The module answered the write.
     bool written = false;
     // What the slot read back after the write; null when the read was not answered.

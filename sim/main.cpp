@@ -182,6 +182,9 @@ int main(int argc, char *argv[])
     option("garbage", "Fault: every reply is replaced by random bytes of its length.");
     option("refuse-for", "Fault: refuse connections for this many ms after start (0: for ever).",
            "ms");
+    option("forget-writes",
+           "Fault: answer slot writes (F01..F08) but keep the old content, so a read back "
+           "differs.");
     option("verbose", "Print connections and every command handled.");
     option("count",
            "Serve this many modules, one per loopback address from --address on "
@@ -264,6 +267,7 @@ int main(int argc, char *argv[])
     }
     faults.floodBytes = number(parser, "flood-bytes", 1, 256 * 1024 * 1024);
     faults.garbageReplies = parser.isSet("garbage");
+    faults.forgetWrites = parser.isSet("forget-writes");
 
     const int port = number(parser, "port", 0, 65535);
     const int count = number(parser, "count", 1, 65536);

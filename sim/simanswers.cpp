@@ -55,7 +55,8 @@ QByteArray SimModule::answerFor(const SimRequest &request)
         case 'G':
             return SimFrame::reply(slotData(slot));
         case 'F':
-            setSlotData(slot, request.data);
+            if (!m_faults.forgetWrites)
+                setSlotData(slot, request.data);
             return SimFrame::reply(request.name);
         default:
             return SimFrame::nak();

@@ -45,6 +45,9 @@ struct SimFaults
     qint64 floodBytes = 1024 * 1024;
     // Every reply is replaced by as many random bytes.
     bool garbageReplies = false;
+    // Slot writes (F01..F08) are answered as usual but not kept: a read afterwards gives the
+    // slot's old content.
+    bool forgetWrites = false;
     // The module port stops listening, so connections are refused; clearing it listens again
     // on the same port.
     bool refuseConnections = false;

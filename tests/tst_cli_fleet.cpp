@@ -461,7 +461,7 @@ void TestCliFleet::slotWritesReadBack()
     procedure.operations = {Operation::Scan};
     procedure.decide = [&](const OperationResult &scan) {
         scanned << QString::fromLatin1(scan.serial);
-        return QList<SlotWrite>{{2, planned, false, {}}, {5, planned, false, {}}};
+        return QList<SlotWrite>{{2, planned, false, false, {}}, {5, planned, false, false, {}}};
     };
     TestClock clock;
     std::atomic<bool> cancelled{false};

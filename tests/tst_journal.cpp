@@ -24,7 +24,8 @@ static const QDateTime kStart(QDate(2024, 5, 1), QTime(8, 0), Qt::UTC);
 static const QByteArray kOddSerial("SN\0\x01\x1b[2J\xe9\xff", 10);
 
 // Record n of a run, a minute after record n - 1: odd bytes in record 0, null fields in records
-// 0, 1 and 3, an empty one beside null ones in record 2.
+// 0, 1 and 3, an empty one beside null ones in record 2; record 2 is a plan (no slot written),
+// record 4 an apply whose slot 1 did not read back and slot 2 read back as it was.
 static JournalRecord makeRecord(int n)
 {
     JournalRecord r = NewJournalRecord(QString::fromLatin1(JournalWords::SourceCli));
@@ -41,6 +42,15 @@ static JournalRecord makeRecord(int n)
     if (n == 1)
         r.errors = QStringList{"Asynchronous socket error 111.", "line\nbreak"};
     r.durationMs = 100 + n;
+    if (n == 2 || n == 4) {
+        r.operation = n == 2 ? QStringLiteral("plan") : QStringLiteral("apply");
+        r.outcome = n == 2 ? QStringLiteral("pending") : QStringLiteral("changed");
+        r.slotsAfter = r.slotsRead;
+        r.slotsAfter[0].data = QByteArray("SITE-A").leftJustified(32);
+        r.slotsWritten = n == 2 ? QList<int>() : QList<int>{1, 2};
+        if (n == 4)
+            r.slotsAfter.removeFirst();
+    }
     return r;
 }
 
@@ -169,31 +179,35 @@ void TestJournal::initTestCase()
 void TestJournal::records_data()
 {
     QTest::addColumn<QString>("store");
-    QTest::addColumn<bool>("schema1"); // an older tool's journal, already holding records 0 and 1
+    // 0, or the version of an older tool's journal, already holding records 0 and 1.
+    QTest::addColumn<int>("older");
     QTest::addColumn<JournalFilter>("filter");
     QTest::addColumn<QList<int>>("expected"); // fixture indices, newest first
 
     for (const char *store : {"sqlite", "postgresql"}) {
-        const auto row = [store](const char *name, bool schema1,
+        const auto row = [store](const char *name, int older,
                                  const JournalFilter &filter) -> QTestData & {
             return QTest::addRow("%s %s", store, name)
-                   << QString::fromLatin1(store) << schema1 << filter;
+                   << QString::fromLatin1(store) << older << filter;
         };
         JournalFilter f;
-        row("all, newest first", false, f) << QList<int>{5, 4, 3, 2, 1, 0};
+        row("all, newest first", 0, f) << QList<int>{5, 4, 3, 2, 1, 0};
         f.serial = kOddSerial;
-        row("from schema 1, serial with odd bytes", true, f) << QList<int>{0};
+        row("from schema 1, serial with odd bytes", 1, f) << QList<int>{0};
+        f = {};
+        f.operation = QStringLiteral("apply");
+        row("from schema 2, an apply", 2, f) << QList<int>{4};
         f = {};
         f.address = QStringLiteral("127.0.0.2");
         f.operation = QStringLiteral("reader-test");
-        row("address and operation", false, f) << QList<int>{5, 1};
+        row("address and operation", 0, f) << QList<int>{5, 1};
         f = {};
         f.outcome = QStringLiteral("no-reply");
         f.since = kStart.addSecs(120);
-        row("outcome since", false, f) << QList<int>{5, 3};
+        row("outcome since", 0, f) << QList<int>{5, 3};
         f = {};
         f.limit = 2;
-        row("limit", false, f) << QList<int>{5, 4};
+        row("limit", 0, f) << QList<int>{5, 4};
     }
 }
 
@@ -203,16 +217,18 @@ void TestJournal::records_data()
 void TestJournal::records()
 {
     QFETCH(QString, store);
-    QFETCH(bool, schema1);
+    QFETCH(int, older);
     QFETCH(JournalFilter, filter);
     QFETCH(QList<int>, expected);
     FRESH_URL(url, store);
     const QList<JournalRecord> records = fixture();
-    if (schema1) {
+    if (older > 0) {
         JournalStore old(ParseJournalUrl(url));
-        QVERIFY2(old.open(JournalAccess::Write, 1) && old.write(records.mid(0, 2)),
+        QVERIFY2(old.open(JournalAccess::Write, older) && old.write(records.mid(0, 2)),
                  qPrintable(old.error()));
-        QCOMPARE(old.schemaVersion().value_or(-1), 1);
+        QCOMPARE(old.schemaVersion().value_or(-1), older);
+        // Read as it is, before any migration.
+        QVERIFY(readAll(url) == records.mid(0, 2));
     }
     Journal journal;
     journal.open({url, outbox()});
@@ -497,6 +513,23 @@ void TestJournal::roles()
         runCli({"history", "--json", "--journal", m_postgres->url(database, "jsupervisor")});
     QCOMPARE(supervisor.exitCode, 0);
     QCOMPARE(QJsonDocument::fromJson(supervisor.out.toUtf8()).array().size(), 3);
+
+    // A supervisor's plan is printed although it cannot be recorded, and says so.
+    SimFleet fleet;
+    QVERIFY2(fleet.listen(QHostAddress(QStringLiteral("127.0.18.1")), 1),
+             qPrintable(fleet.errorString()));
+    QFile plan(m_dir.filePath(QStringLiteral("plan.csv")));
+    QVERIFY(plan.open(QIODevice::WriteOnly) && plan.write("address,slot1\r\n127.0.18.1,X\r\n") > 0);
+    plan.close();
+    const CliRun planned = runCli({"plan", plan.fileName(), "--port", QString::number(fleet.port()),
+                                   "--journal", m_postgres->url(database, "jsupervisor")});
+    QCOMPARE(planned.exitCode, 3);
+    QVERIFY2(planned.out.contains("1 to change (1 slot)"), qPrintable(planned.out));
+    QVERIFY2(planned.err.contains("cannot be written") && planned.err.contains("records wait in"),
+             qPrintable(planned.err));
+    // Its records wait for that journal, not for those the later tests sync.
+    QVERIFY(QFile::remove(OutboxPath(JournalDataFolder(),
+                                     ParseJournalUrl(m_postgres->url(database, "jsupervisor")))));
 }
 
 void TestJournal::reading_data()
@@ -586,6 +619,8 @@ void TestJournal::formats_data()
                                         "SN\\x00\\x01\\x1b[2J\\xe9\\xff",
                                         "'=HYPERLINK(\"\"x\"\")",
                                         "\u8bfb\u5361\u6210\u529f",
+                                        ",slot_after_8,slots_written\r\n",
+                                        ",104,,a\\x00b,,,,,,,1 2\r\n",
                                         "\r\n"}
                          << QStringList{"\x1b", ",=HYPERLINK"};
     QTest::newRow("json") << "json" << QStringList{} << QStringList{};
@@ -621,6 +656,9 @@ void TestJournal::formats()
     QCOMPARE(array[2]["loop"].toString(QStringLiteral("null")), QString());
     QCOMPARE(first["slots"][1]["data"].toString(), QString::fromLatin1("a\0b", 3));
     QCOMPARE(array[1]["errors"].toArray().size(), 2);
+    QCOMPARE(array[4]["slots_written"].toArray(), (QJsonArray{1, 2}));
+    QCOMPARE(array[2]["slots_written"].toArray(), QJsonArray());
+    QCOMPARE(array[4]["slots_after"][0]["data"].toString(), QString::fromLatin1("a\0b", 3));
 }
 
 void TestJournal::choice_data()
@@ -675,7 +713,7 @@ void TestJournal::cli_data()
         << "1 record\n";
     QTest::newRow("sync, local journal") << QStringList{"sync"} << 0 << "Nothing to send";
     QTest::newRow("journal migrate") << QStringList{"journal", "migrate", "--journal", "FRESH"} << 0
-                                     << "brought from version 0 to version 2";
+                                     << "brought from version 0 to version 4";
     QTest::newRow("no journal there") << QStringList{"history", "--journal", "sqlite:/proc/x/j"}
                                       << 2 << "there is no file /proc/x/j";
 }

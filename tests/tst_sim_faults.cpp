@@ -224,6 +224,13 @@ void TestSimFaults::faults_data()
     QTest::newRow("garbage slot") << f << frameOf("G01") << Expect::Size << QByteArray() << 39;
 
     f = {};
+    f.forgetWrites = true;
+    QTest::newRow("slot write answered, not kept")
+        << f << frameOf("F01" + QByteArray(32, '#')) + frameOf("G01") << Expect::Exactly
+        << dataReplyOf("F01") + dataReplyOf(QByteArray("Slot 1 factory data").leftJustified(32))
+        << 0;
+
+    f = {};
     f.refuseConnections = true;
     QTest::newRow("refused, then listening again")
         << f << serial << Expect::Refused << serialReply << 0;

@@ -202,6 +202,7 @@ CsvTable ReadCsv(const QByteArray &data)
         table.errorColumn = column;
         table.header.clear();
         table.rows.clear();
+        table.rowLines.clear();
         return table;
     };
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -228,6 +229,7 @@ CsvTable ReadCsv(const QByteArray &data)
                             .arg(table.header.size()),
                         line, int(std::min(cells.size(), table.header.size())) + 1);
         table.rows.append(cells);
+        table.rowLines.append(line);
     }
     return table;
 }

@@ -29,6 +29,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QJsonDocument>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -56,6 +57,11 @@
 // A cell read back; null when it is no cell of that kind.
 [[nodiscard]] std::optional<QString> CsvTextValue(QStringView cell);
 [[nodiscard]] std::optional<QByteArray> CsvBytesValue(QStringView cell);
+
+// A JSON document as the programs print it, indented. DEL and the C1 controls, valid raw in
+// JSON but commands to a terminal, are written as \u escapes and read back as the same
+// characters.
+[[nodiscard]] QByteArray JsonText(const QJsonDocument &document);
 
 // Writes a CSV document: the byte-order mark and the header line first, then rows of cells
 // added one by one.
@@ -85,6 +91,8 @@ struct CsvTable
 {
     QStringList header;
     QList<QStringList> rows;
+    // The line (from 1) on which each row starts; a quoted cell may span lines.
+    QList<int> rowLines;
     // Empty when the whole document was read; otherwise what is wrong, on which line (from 1)
     // and in which column (from 1).
     QString error;
