@@ -1,6 +1,8 @@
 // The journal's tables, created and migrated by the tool itself, one version at a time.
 #include "JournalStore.h"
 
+#include <algorithm>
+
 // Any number: it only has to be the same for every station that migrates the shared journal.
 static constexpr qint64 kMigrationLock = 5003'2024;
 
@@ -10,7 +12,8 @@ struct MigrationStep
 {
     int version;
     QStringList statements;
-    // PostgreSQL takes the step's version without its statements.
+    // Only SQLite needs it; a PostgreSQL journal stays at the version before, so that a step
+    // with nothing to do there never asks its owner to migrate.
     bool sqliteOnly = false;
 };
 
@@ -58,6 +61,17 @@ static const QList<MigrationStep> &migrationSteps()
          true},
     };
     return steps;
+}
+
+int JournalStore::versionNeeded(int target) const
+{
+    const bool sqlite = !m_link->isPostgres();
+    int needed = 0;
+    for (const MigrationStep &step : migrationSteps()) {
+        if (step.version <= target && (sqlite || !step.sqliteOnly))
+            needed = std::max(needed, step.version);
+    }
+    return needed;
 }
 
 // Read with queries alone, so that a role that may only read or insert can open the journal.

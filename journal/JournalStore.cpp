@@ -79,13 +79,14 @@ bool JournalStore::open(JournalAccess access, int schemaVersion)
         return true;
     }
     // A newer tool may have migrated the journal further; its additions do not stop this one.
-    if (*version >= schemaVersion)
+    const int needed = versionNeeded(schemaVersion);
+    if (*version >= needed)
         return true;
-    if (!migrate(*version, schemaVersion)) {
+    if (!migrate(*version, needed)) {
         close();
         return false;
     }
-    m_version = schemaVersion;
+    m_version = needed;
     return true;
 }
 

@@ -119,6 +119,8 @@ private:
     bool begin(const QString &what);
     std::optional<int> versionOnDisk();
     bool migrate(int from, int target);
+    // The version of `target`'s steps that this kind of store takes.
+    [[nodiscard]] int versionNeeded(int target) const;
 
     JournalLocation m_location;
     SqlDeadline m_ownDeadline;
