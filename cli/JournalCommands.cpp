@@ -260,15 +260,18 @@ CliCommandRow SyncCommand()
 {
     CliCommandRow row;
     row.name = QStringLiteral("sync");
-    row.summary = QStringLiteral("send the records that wait for an absent PostgreSQL journal");
+    row.summary =
+        QStringLiteral("send the records that wait for a journal that could not take them");
     row.description =
-        QStringLiteral("velqa-cli sync: sends the records that wait for an absent PostgreSQL "
-                       "journal.\n\n") +
+        QStringLiteral(
+            "velqa-cli sync: sends the records that wait for a journal that could not "
+            "take them\n(a PostgreSQL server away, a SQLite file locked or damaged).\n\n") +
         QString::fromLatin1(kJournalDescription) +
         QStringLiteral(
             "Records wait in the user's data folder, in an outbox of their own journal, and go\n"
             "only there. With a PostgreSQL journal, sync sends that journal's records and names\n"
-            "the others that wait; with a local one, it sends every journal's records to it.\n"
+            "the others that wait; with a local one, it sends each journal's records to that\n"
+            "journal.\n"
             "--outbox FILE sends the records of that file to the journal given (an outbox of an\n"
             "earlier version names no journal).\n"
             "\n"

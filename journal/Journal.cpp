@@ -67,6 +67,18 @@ public:
     {
         return m_location.kind == JournalLocation::Kind::Postgres;
     }
+    // Whether records the journal cannot take now may wait for it in its outbox: not for an
+    // address that is no journal's, nor for a device or folder given as a SQLite file, which
+    // will never be one (sqlite:/dev/null is how some say "no journal").
+    [[nodiscard]] bool parks() const
+    {
+        if (m_location.kind == JournalLocation::Kind::Invalid)
+            return false;
+        if (postgres())
+            return true;
+        const QFileInfo file(m_location.path);
+        return !file.exists() || file.isFile();
+    }
     [[nodiscard]] QString outboxPath() const { return m_outbox.path(); }
 
     void record(const JournalRecord &record)
@@ -192,7 +204,6 @@ private:
     // The writer thread's own.
     std::unique_ptr<JournalStore> m_store;
     Outbox m_outbox;
-    bool m_writeFailing = false;
 };
 
 void JournalWriter::setState(JournalState state)
@@ -253,9 +264,9 @@ void JournalWriter::run()
     m_store = std::make_unique<JournalStore>(m_location, &m_deadline);
     if (m_store->open()) {
         setState(JournalState::Ready);
-        if (postgres() && !forward())
+        if (!forward())
             goOffline();
-    } else if (postgres()) {
+    } else if (parks()) {
         goOffline();
     } else {
         setState(JournalState::Unusable);
@@ -305,20 +316,9 @@ void JournalWriter::process(const QList<JournalRecord> &batch, bool sync, bool s
         count(&JournalCounts::dropped, n);
         return;
     }
-    if (!postgres()) {
-        if (m_store->write(batch)) {
-            count(&JournalCounts::written, n);
-            m_writeFailing = false;
-        } else {
-            count(&JournalCounts::dropped, n);
-            if (!m_writeFailing)
-                report(QStringLiteral("The journal cannot be written (%1).").arg(m_store->error()));
-            m_writeFailing = true;
-        }
-        return;
-    }
-    // PostgreSQL: every record or sync while the server is away is a chance to find it again,
-    // except at close, which has no time to wait for a connection.
+    // Every record or sync while the journal is away (a server that does not answer, a SQLite
+    // file that is locked, damaged or on a full disk) is a chance to find it again, except at
+    // close, which has no time to wait for it.
     if (!m_store->isOpen()) {
         if (stopping || !m_store->open()) {
             if (!stopping)
@@ -390,7 +390,7 @@ void Journal::open(const JournalOptions &options)
     m_options = options;
     m_closedCounts = {};
     m_writer = std::make_unique<JournalWriter>(this, m_options);
-    m_outboxPath = m_writer->postgres() ? m_writer->outboxPath() : QString();
+    m_outboxPath = m_writer->parks() ? m_writer->outboxPath() : QString();
     m_writer->start();
 }
 
@@ -449,9 +449,10 @@ QString Journal::parkedNote() const
     const JournalCounts c = counts();
     if (c.parked == 0 || c.waiting == 0)
         return QString();
-    return QStringLiteral("%1 of this run's records were parked for %2; %3 wait in %4 and are "
+    return QStringLiteral("%1 of this run's records %2 parked for %3; %4 wait in %5 and are "
                           "sent by this user's next run or by velqa-cli sync.")
         .arg(c.parked)
+        .arg(c.parked == 1 ? QStringLiteral("was") : QStringLiteral("were"))
         .arg(ParseJournalUrl(m_options.url).display())
         .arg(c.waiting)
         .arg(m_outboxPath);

@@ -32,10 +32,10 @@ inline constexpr char JournalOff[] = "off";
 struct JournalOptions
 {
     QString url;
-    // Where records for an absent PostgreSQL journal wait (Outbox.h); empty: JournalDataFolder().
+    // Where records wait that the journal could not take (Outbox.h); empty: JournalDataFolder().
     QString outboxFolder;
-    // The longest any one call to a PostgreSQL server may take; a record not written in time
-    // waits in the outbox.
+    // The longest any one call to a PostgreSQL server may take, and a write waits for a SQLite
+    // file that another program holds locked; a record not written in time waits in the outbox.
     int serverWaitMs = 2000;
     // close() writes or parks what is queued within this time, however the server behaves.
     int closeWaitMs = 3000;
@@ -48,9 +48,10 @@ enum class JournalState {
     Closed,
     Opening,
     Ready,
-    // PostgreSQL does not answer or does not let this station write: records wait in the outbox.
+    // The server does not answer or does not let this station write, or the SQLite file cannot
+    // be opened or written (locked, damaged, a full disk): records wait in the outbox.
     Offline,
-    // Cannot be opened or written at all: records are dropped.
+    // No journal can ever be there (not a journal address, a device): records are dropped.
     Unusable
 };
 
@@ -68,8 +69,9 @@ class JournalWriter;
 // The journal of operations. record() hands a record to a writer thread with its own database
 // connection and returns at once; nothing it does can block or throw into the caller. Every call
 // to a PostgreSQL server has a deadline of the tool's own: when the server does not answer in
-// time, refuses the log-in or may not be written by this role, records wait in the journal's own
-// outbox and are forwarded once it takes them again: at the next record, at open and on sync().
+// time, refuses the log-in or may not be written by this role, or when a SQLite file cannot be
+// opened or written, records wait in the journal's own outbox and are forwarded once it takes
+// them again: at the next record, at open and on sync().
 // record(), sync() and the getters may be called from any thread; open() and close() only by the
 // owner, while no record() runs.
 class Journal : public QObject
@@ -97,7 +99,7 @@ public:
     // Still there after close().
     [[nodiscard]] JournalCounts counts() const;
     [[nodiscard]] QString url() const { return m_options.url; }
-    // The outbox of this journal; empty for a local one.
+    // The outbox of this journal; empty for one that cannot have any.
     [[nodiscard]] QString outboxPath() const;
     // After close(): how many of this run's records were parked and where they wait, in a
     // sentence; empty when none were.

@@ -102,7 +102,8 @@ bool JournalStore::connect(JournalAccess access)
         break;
     case JournalLocation::Kind::Sqlite:
         if (access == JournalAccess::Write) {
-            m_link = OpenSqlite(m_location.path, SqliteMode::Write, &error);
+            // A file locked longer than a call may take: the writer parks its records instead.
+            m_link = OpenSqlite(m_location.path, SqliteMode::Write, &error, m_deadline->callMs());
             break;
         }
         m_link = OpenSqlite(m_location.path, SqliteMode::Read, &error);

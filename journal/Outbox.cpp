@@ -19,11 +19,13 @@ QString OutboxPath(const QString &folder, const JournalLocation &journal)
     // Readable enough to be told apart in a listing; the hash keeps two journals whose names
     // differ only in the characters left out apart.
     const QString identity = journal.display();
+    const QString name = journal.kind == JournalLocation::Kind::Sqlite
+                             ? QStringLiteral("sqlite-") + QFileInfo(journal.path).fileName()
+                             : journal.user + QLatin1Char('@') + journal.host + QLatin1Char('-') +
+                                   QString::number(journal.port) + QLatin1Char('-') +
+                                   journal.database;
     QString readable;
-    for (const QChar c :
-         QString(journal.user + QLatin1Char('@') + journal.host + QLatin1Char('-') +
-                 QString::number(journal.port) + QLatin1Char('-') + journal.database)
-             .left(80)) {
+    for (const QChar c : name.left(80)) {
         const bool plain = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
                            (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
                            (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
@@ -182,7 +184,7 @@ SyncResult SyncOutboxes(const QString &folder, const JournalLocation &chosen,
             continue;
         const JournalLocation journal = ParseJournalUrl(outbox.journal);
         // An outbox of the older kind, or one whose journal this station cannot name.
-        if (toChosen || journal.kind != JournalLocation::Kind::Postgres ||
+        if (toChosen || journal.kind == JournalLocation::Kind::Invalid ||
             OutboxPath(folder, journal) != outbox.path) {
             result.others << outbox;
             continue;

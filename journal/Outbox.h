@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <optional>
 
-// Records that a PostgreSQL journal could not take wait in an outbox of their own journal: a
-// SQLite file per journal in the user's data folder, which names that journal (its URL without
-// the password) and is forwarded only there.
+// Records that a journal could not take (a server away; a SQLite file locked, damaged or on a
+// full disk) wait in an outbox of their own journal: a SQLite file per journal in the user's data
+// folder, which names that journal (its URL without the password) and is forwarded only there.
 
 // The outbox of the journal at `journal` in `folder`.
 [[nodiscard]] QString OutboxPath(const QString &folder, const JournalLocation &journal);

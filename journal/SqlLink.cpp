@@ -103,7 +103,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<SqlLink> OpenSqlite(const QString &path, SqliteMode mode, SqlOpenError *error)
+std::unique_ptr<SqlLink> OpenSqlite(const QString &path, SqliteMode mode, SqlOpenError *error,
+                                    int busyMs)
 {
     const auto refuse = [error](SqlTrouble trouble, const QString &text) {
         *error = {text, trouble};
@@ -131,11 +132,12 @@ std::unique_ptr<SqlLink> OpenSqlite(const QString &path, SqliteMode mode, SqlOpe
         case SqliteMode::Write:
             db.setDatabaseName(path);
             // The window and the command line may write the same file at once.
-            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyMs));
             break;
         case SqliteMode::Read:
             db.setDatabaseName(path);
-            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+            db.setConnectOptions(
+                QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(busyMs));
             break;
         case SqliteMode::ReadFixed:
             db.setDatabaseName(

@@ -112,9 +112,10 @@ struct SqlOpenError
 
 // Opens the SQLite file at `path`; null with `error` set when it cannot be had. Only a regular
 // file (or, for writing, a path where none is yet) is a journal: a device such as /dev/null is
-// refused before SQLite makes files beside it.
+// refused before SQLite makes files beside it. A file another connection holds locked is waited
+// for up to `busyMs` in each call.
 [[nodiscard]] std::unique_ptr<SqlLink> OpenSqlite(const QString &path, SqliteMode mode,
-                                                  SqlOpenError *error);
+                                                  SqlOpenError *error, int busyMs = 5000);
 // Connects to the PostgreSQL journal at `location` within the deadline (its connect_timeout
 // when the URL gives one).
 [[nodiscard]] std::unique_ptr<SqlLink>

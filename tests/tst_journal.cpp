@@ -100,6 +100,7 @@ private slots:
     void records_data();
     void records();
     void outage();
+    void lockedFile();
     void urls_data();
     void urls();
     void unopenable_data();
@@ -341,6 +342,56 @@ void TestJournal::outage()
     QVERIFY(readAll(other).isEmpty());
 }
 
+// Another program holds the SQLite file locked past the wait: records wait in the file's own
+// outbox instead of being lost, and reach the file exactly once when it is free again, at the
+// next record or by sync; those queued at close wait there too.
+void TestJournal::lockedFile()
+{
+    const QString url = freshUrl(QStringLiteral("sqlite"));
+    const QString folder = outbox();
+    const JournalLocation location = ParseJournalUrl(url);
+    const QList<JournalRecord> records = fixture(6);
+    JournalOptions options{url, folder};
+    options.serverWaitMs = 100;
+    Journal journal;
+    journal.open(options);
+    journal.record(records[0]);
+    QVERIFY(journal.waitForIdle(kWait));
+    SqlOpenError error;
+    const std::unique_ptr<SqlLink> other = OpenSqlite(location.path, SqliteMode::Write, &error);
+    QVERIFY2(other && other->exec(QStringLiteral("BEGIN EXCLUSIVE")), qPrintable(error.text));
+    journal.record(records[1]);
+    journal.record(records[2]);
+    QVERIFY(journal.waitForIdle(kWait));
+    QCOMPARE(journal.state(), JournalState::Offline);
+    QVERIFY2(journal.lastError().contains("database is locked") &&
+                 journal.lastError().contains(OutboxPath(folder, location)),
+             qPrintable(journal.lastError()));
+    QVERIFY(other->exec(QStringLiteral("COMMIT")));
+    journal.record(records[3]);
+    QVERIFY(journal.waitForIdle(kWait));
+    QCOMPARE(journal.state(), JournalState::Ready);
+    QCOMPARE(journal.counts().forwarded, 2);
+    QVERIFY(other->exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    journal.record(records[4]);
+    journal.record(records[5]);
+    journal.close();
+    QCOMPARE(journal.counts().written, 2);
+    QCOMPARE(journal.counts().parked, 4);
+    QCOMPARE(journal.counts().dropped, 0);
+    QVERIFY2(journal.parkedNote().startsWith("4 of this run's records were parked for " + url +
+                                             "; 2 wait in " + OutboxPath(folder, location)),
+             qPrintable(journal.parkedNote()));
+    QVERIFY(other->exec(QStringLiteral("COMMIT")));
+    // A local journal's sync sends every journal's records to their own.
+    const SyncResult synced =
+        SyncOutboxes(folder, ParseJournalUrl("sqlite:" + m_dir.filePath("x")));
+    QVERIFY2(synced.ok(), qPrintable(synced.error));
+    QCOMPARE(synced.synced.size(), 1);
+    QCOMPARE(synced.synced.first().sent, 2);
+    QVERIFY(readAll(url) == records);
+}
+
 void TestJournal::urls_data()
 {
     QTest::addColumn<QString>("url");
@@ -401,11 +452,12 @@ void TestJournal::unopenable_data()
     const JournalState unusable = JournalState::Unusable;
     QTest::newRow("not an address")
         << "mysql://127.0.0.1/j" << QString() << unusable << "not a journal address" << false;
+    const JournalState offline = JournalState::Offline;
     QTest::newRow("folder cannot be made")
-        << "sqlite:/proc/velqa/journal.sqlite" << QString() << unusable
-        << "cannot create the folder /proc/velqa" << false;
+        << "sqlite:/proc/velqa/journal.sqlite" << QString() << offline
+        << "cannot be written (cannot create the folder /proc/velqa); records wait in " << true;
     QTest::newRow("not a database")
-        << "sqlite:" + junk << QString() << unusable << "cannot open the journal" << false;
+        << "sqlite:" + junk << QString() << offline << "file is not a database" << true;
     QTest::newRow("a device") << "sqlite:/dev/null" << QString() << unusable
                               << "/dev/null is not a file" << false;
     // Port 1 on loopback: nothing listens there.
@@ -750,8 +802,9 @@ void TestJournal::cliRun_data()
 
     QTest::newRow("--journal") << QStringList{"--journal", "URL"} << QString() << 4 << QString();
     QTest::newRow("from VELQA_JOURNAL") << QStringList{} << "URL" << 4 << QString();
-    QTest::newRow("cannot be opened") << QStringList{"--journal", "sqlite:/proc/velqa/j.sqlite"}
-                                      << QString() << 0 << "The journal cannot be opened";
+    QTest::newRow("cannot be opened: parked")
+        << QStringList{"--journal", "sqlite:/proc/velqa/j.sqlite"} << QString() << 0
+        << "4 of this run's records were parked for sqlite:/proc/velqa/j.sqlite; 4 wait in ";
     QTest::newRow("--no-journal") << QStringList{"--no-journal"} << "URL" << 0 << QString();
     QTest::newRow("VELQA_JOURNAL=off") << QStringList{} << "off" << 0 << QString();
     // Port 1 on loopback: nothing listens there. A second line at the end says where they wait.
