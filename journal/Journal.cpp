@@ -263,8 +263,9 @@ void JournalWriter::run()
     (void)NewJournalRecord(QString());
     m_store = std::make_unique<JournalStore>(m_location, &m_deadline);
     if (m_store->open()) {
-        setState(JournalState::Ready);
-        if (!forward())
+        if (forward())
+            setState(JournalState::Ready);
+        else
             goOffline();
     } else if (parks()) {
         goOffline();
@@ -326,12 +327,14 @@ void JournalWriter::process(const QList<JournalRecord> &batch, bool sync, bool s
             park(batch);
             return;
         }
-        setState(JournalState::Ready);
+        // Back only once what waits has gone in: a journal that takes nothing yet (still a
+        // full disk) is not told of twice.
         if (!forward()) {
             goOffline();
             park(batch);
             return;
         }
+        setState(JournalState::Ready);
     }
     if (!batch.isEmpty()) {
         if (!m_store->write(batch)) {
