@@ -179,6 +179,17 @@ static int runHistory(const CliCall &call)
         console.writeOut(QString::fromUtf8(FormatHistoryJson(*found)));
     else
         console.writeOut(FormatHistoryTable(*found));
+    // This user's records that still wait for the journal are not in the list: say so, so
+    // that the list is not taken for all there is.
+    QString error;
+    const std::optional<qint64> waiting = WaitingFor(JournalDataFolder(), store.location(), &error);
+    const QString outbox = OutboxPath(JournalDataFolder(), store.location());
+    if (!waiting)
+        journalError(console, QStringLiteral("cannot read the outbox %1 (%2)").arg(outbox, error));
+    else if (*waiting > 0)
+        journalError(console, QStringLiteral("not listed: %1 of this user's waiting for this "
+                                             "journal in %2; velqa-cli sync sends them.")
+                                  .arg(records(*waiting), outbox));
     return int(CliExit::AllSucceeded);
 }
 

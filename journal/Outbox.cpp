@@ -71,6 +71,20 @@ std::optional<QList<WaitingOutbox>> WaitingOutboxes(const QString &folder, QStri
     return waiting;
 }
 
+std::optional<qint64> WaitingFor(const QString &folder, const JournalLocation &journal,
+                                 QString *error)
+{
+    const QString path = OutboxPath(folder, journal);
+    if (!QFileInfo::exists(path))
+        return 0;
+    JournalStore store(sqliteAt(path));
+    const std::optional<qint64> records =
+        store.open(JournalAccess::Read) ? store.count() : std::nullopt;
+    if (!records)
+        *error = store.error();
+    return records;
+}
+
 Outbox::Outbox(const QString &path, const JournalLocation &journal)
     : m_path(path), m_journal(journal), m_store(sqliteAt(path))
 {

@@ -31,6 +31,11 @@ struct WaitingOutbox
 [[nodiscard]] std::optional<QList<WaitingOutbox>> WaitingOutboxes(const QString &folder,
                                                                   QString *error);
 
+// How many records wait in `folder` for the journal at `journal`; read only, nothing is made.
+// nullopt with `error` when its outbox cannot be read.
+[[nodiscard]] std::optional<qint64> WaitingFor(const QString &folder,
+                                               const JournalLocation &journal, QString *error);
+
 // One outbox, opened on the calling thread when first used.
 class Outbox
 {

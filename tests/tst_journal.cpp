@@ -348,7 +348,8 @@ void TestJournal::outage()
 void TestJournal::lockedFile()
 {
     const QString url = freshUrl(QStringLiteral("sqlite"));
-    const QString folder = outbox();
+    // The command line's own, so that history finds them.
+    const QString folder = JournalDataFolder();
     const JournalLocation location = ParseJournalUrl(url);
     const QList<JournalRecord> records = fixture(6);
     JournalOptions options{url, folder};
@@ -389,6 +390,13 @@ void TestJournal::lockedFile()
                                              "; 2 wait in " + OutboxPath(folder, location)),
              qPrintable(journal.parkedNote()));
     QVERIFY(other->exec(QStringLiteral("COMMIT")));
+    // A listing of the journal says what is not in it yet.
+    const CliRun listed = runCli({"history", "--json", "--journal", url});
+    QCOMPARE(listed.exitCode, 0);
+    QCOMPARE(QJsonDocument::fromJson(listed.out.toUtf8()).array().size(), 4);
+    QCOMPARE(listed.err, "velqa-cli: not listed: 2 records of this user's waiting for this journal "
+                         "in " +
+                             OutboxPath(folder, location) + "; velqa-cli sync sends them.\n");
     // A local journal's sync sends every journal's records to their own.
     const SyncResult synced =
         SyncOutboxes(folder, ParseJournalUrl("sqlite:" + m_dir.filePath("x")));
@@ -396,6 +404,7 @@ void TestJournal::lockedFile()
     QCOMPARE(synced.synced.size(), 1);
     QCOMPARE(synced.synced.first().sent, 2);
     QVERIFY(readAll(url) == records);
+    QCOMPARE(runCli({"history", "--journal", url}).err, QString());
 }
 
 void TestJournal::urls_data()
