@@ -158,13 +158,19 @@ static bool readTargetFile(const QString &path, QByteArray *bytes, QString *erro
     return true;
 }
 
+// Targets in a file are parted by commas and white space.
+static bool isSeparator(QChar c)
+{
+    return c == QLatin1Char(',') || c == QLatin1Char(' ') ||
+           (c >= QLatin1Char('\t') && c <= QLatin1Char('\r'));
+}
+
 static bool addTargetFile(const QString &path, std::vector<ParsedTarget> *parsed, qint64 *total,
                           QString *error)
 {
     QByteArray bytes;
     if (!readTargetFile(path, &bytes, error))
         return false;
-    static const QRegularExpression separators(QStringLiteral("[\\s,]+"));
     int lineNumber = 0;
     for (qsizetype at = 0; at < bytes.size();) {
         ++lineNumber;
@@ -185,9 +191,18 @@ static bool addTargetFile(const QString &path, std::vector<ParsedTarget> *parsed
         const qsizetype comment = line.indexOf(QLatin1Char('#'));
         if (comment >= 0)
             line.truncate(comment);
-        for (const QString &word : line.split(separators, Qt::SkipEmptyParts)) {
-            if (!addTarget(word, parsed, total, error))
+        // Word by word, so a line of countless separators costs no more than the targets it
+        // may hold.
+        qsizetype start = -1;
+        for (qsizetype i = 0; i <= line.size(); ++i) {
+            if (i < line.size() && !isSeparator(line[i])) {
+                if (start < 0)
+                    start = i;
+                continue;
+            }
+            if (start >= 0 && !addTarget(line.mid(start, i - start), parsed, total, error))
                 return fail(*error);
+            start = -1;
         }
     }
     return true;

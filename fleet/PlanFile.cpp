@@ -41,6 +41,12 @@ QString heldColumn(int slot)
     return QStringLiteral("held_slot%1").arg(slot);
 }
 
+QString unknownColumn()
+{
+    return QStringLiteral("an unknown column; a plan has address, serial, version, slot1..slot8 "
+                          "(and held_slot1..held_slot8 when saved)");
+}
+
 PlanReading refused(int line, const QString &column, const QString &message)
 {
     PlanReading reading;
@@ -85,7 +91,9 @@ QList<int> objectLines(const QByteArray &data)
 
 std::optional<Refusal> readCsv(const QByteArray &data, RawTable *table)
 {
-    const CsvTable csv = ReadCsv(data);
+    // A wider header names a column twice or one no plan has; rows past the limit are refused
+    // by the plan, so they are not read.
+    const CsvTable csv = ReadCsv(data, int(PlanColumns().size()), MaxPlanRows + 1);
     if (!csv.ok())
         return Refusal{{csv.errorLine, QString(),
                         QStringLiteral("%1 (cell %2)").arg(csv.error).arg(csv.errorColumn)}};
@@ -115,13 +123,19 @@ std::optional<Refusal> readJson(const QByteArray &data, RawTable *table)
         return Refusal{{1, QString(), QStringLiteral("JSON that is no array of objects")}};
     const QJsonArray array = document.array();
     const QList<int> lines = objectLines(data);
-    for (qsizetype i = 0; i < array.size(); ++i) {
+    const QStringList known = PlanColumns();
+    // Elements past the limit are refused by the plan: they are not looked at.
+    for (qsizetype i = 0; i < std::min<qsizetype>(array.size(), MaxPlanRows + 1); ++i) {
         const int line = i < lines.size() ? lines[i] : 1;
         if (!array[i].isObject())
             return Refusal{{line, QString(), QStringLiteral("an array element that is no object")}};
         const QJsonObject object = array[i].toObject();
         for (auto it = object.begin(); it != object.end(); ++it) {
             if (!table->header.contains(it.key())) {
+                // Refused at once: the header never grows past a plan's own columns, however
+                // many names the file holds.
+                if (!known.contains(it.key()))
+                    return Refusal{{line, it.key(), unknownColumn()}};
                 table->header << it.key();
                 table->headerLines << line;
             }
@@ -130,7 +144,7 @@ std::optional<Refusal> readJson(const QByteArray &data, RawTable *table)
         }
         table->lines << line;
     }
-    for (qsizetype i = 0; i < array.size(); ++i) {
+    for (qsizetype i = 0; i < table->lines.size(); ++i) {
         const QJsonObject object = array[i].toObject();
         QList<std::optional<QString>> row;
         for (const QString &name : std::as_const(table->header)) {
@@ -215,10 +229,7 @@ PlanReading ReadPlan(const QByteArray &data)
     for (qsizetype c = 0; c < table.header.size(); ++c) {
         const QString &name = table.header[c];
         if (!known.contains(name))
-            return refused(table.headerLines[c], name,
-                           QStringLiteral("an unknown column; a plan has %1")
-                               .arg(QStringLiteral("address, serial, version, slot1..slot8 "
-                                                   "(and held_slot1..held_slot8 when saved)")));
+            return refused(table.headerLines[c], name, unknownColumn());
         if (column.contains(name))
             return refused(table.headerLines[c], name, QStringLiteral("a column named twice"));
         column.insert(name, int(c));
@@ -297,8 +308,7 @@ PlanReading ReadPlan(const QByteArray &data)
             if (const auto other = serials.constFind(row.serial); other != serials.cend())
                 return refused(row.line, kSerial,
                                QStringLiteral("serial number %1 is also on line %2")
-                                   .arg(shown(row.serial))
-                                   .arg(*other));
+                                   .arg(shown(row.serial), QString::number(*other)));
             serials.insert(row.serial, row.line);
         }
         if (plan.key == PlanKey::Address) {
@@ -309,8 +319,8 @@ PlanReading ReadPlan(const QByteArray &data)
                 return refused(
                     row.line, kAddress,
                     QStringLiteral("address %1 is also on line %2")
-                        .arg(QLatin1Char('"') + TerminalText(row.address, 40) + QLatin1Char('"'))
-                        .arg(*other));
+                        .arg(QLatin1Char('"') + TerminalText(row.address, 40) + QLatin1Char('"'),
+                             QString::number(*other)));
             addresses.insert(key, row.line);
         }
         plan.rows << row;

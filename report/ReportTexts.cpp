@@ -1,5 +1,6 @@
 #include "ReportTexts.h"
 
+#include "Escape.h"
 #include "MessageCatalogue.h"
 
 #include <QHash>
@@ -124,7 +125,7 @@ QString OperationCaption(const QString &operation, int language)
                                               {QStringLiteral("web-page"), Msg::RefreshWeb}};
     const auto found = captions.find(operation);
     return found == captions.end()
-               ? operation
+               ? EscapeText(operation)
                : MessageCatalogue::instance().text(found.value(), column(language));
 }
 
@@ -134,7 +135,7 @@ QString SourceCaption(const QString &source, int language)
         return ReportString(ReportText::SourceWindow, language);
     if (source == QLatin1String("cli"))
         return ReportString(ReportText::SourceCli, language);
-    return source;
+    return EscapeText(source);
 }
 
 QString OutcomeCaption(const QString &outcome, int language)
@@ -147,7 +148,7 @@ QString OutcomeCaption(const QString &outcome, int language)
         {QStringLiteral("changed"), ReportText::OutcomeChanged},
         {QStringLiteral("unchanged"), ReportText::OutcomeUnchanged}};
     const auto found = captions.find(outcome);
-    return found == captions.end() ? outcome : ReportString(found.value(), language);
+    return found == captions.end() ? EscapeText(outcome) : ReportString(found.value(), language);
 }
 
 QString ReportLanguageTag(int language)

@@ -69,7 +69,7 @@ enum class ReportText {
 [[nodiscard]] QString ReportString(ReportText text, int language);
 
 // An operation, source or outcome word of the journal in `language`; a word the tool does not
-// know is shown as it is.
+// know is shown by the text rule (Escape.h), like every other text a journal holds.
 [[nodiscard]] QString OperationCaption(const QString &operation, int language);
 [[nodiscard]] QString SourceCaption(const QString &source, int language);
 [[nodiscard]] QString OutcomeCaption(const QString &outcome, int language);

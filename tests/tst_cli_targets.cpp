@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/resource.h>
+
 class TestCliTargets : public QObject
 {
     Q_OBJECT
@@ -153,6 +155,20 @@ void TestCliTargets::readsTargetFiles()
     file.write(QByteArray("127.0.0.1\n127.0.0\0.2\n", 22));
     file.close();
     QVERIFY(ParseTargets({}, {file.fileName()}).error.contains("station.txt:2: a NUL byte"));
+
+    // A line of countless words is read no further than the limit: the memory it takes stays
+    // near the file's own size, never that of millions of words.
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(QByteArray("x,").repeated(int(MaxTargetFileBytes / 2)));
+    file.close();
+    const auto peakKiB = [] {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_maxrss;
+    };
+    const long before = peakKiB();
+    QVERIFY(ParseTargets({}, {file.fileName()}).error.contains("station.txt:1: more than"));
+    QVERIFY2(peakKiB() - before < 200 * 1024, qPrintable(QString::number(peakKiB() - before)));
 }
 
 void TestCliTargets::missingFileIsAUsageError()

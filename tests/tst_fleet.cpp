@@ -83,12 +83,29 @@ void TestFleet::readsPlans_data()
     QByteArray many = "serial\n";
     for (int row = 0; row <= MaxPlanRows; ++row)
         many += QByteArray::number(row) + '\n';
-    QTest::newRow("too many rows") << many << "65538 : more than 65536 module rows";
+    // Rows past the limit are never read: their stray quote goes unnoticed.
+    QTest::newRow("too many rows") << many + "x\"y\n"
+                                   << "65538 : more than 65536 module rows";
+    QByteArray manyObjects = "[";
+    for (int row = 0; row <= MaxPlanRows; ++row)
+        manyObjects += "{\"serial\": \"" + QByteArray::number(row) + "\"},\n";
+    QTest::newRow("too many JSON objects") << manyObjects + "7]"
+                                           << "65537 : more than 65536 module rows";
+    QByteArray wide = "serial";
+    for (int column = 0; column < PlanColumns().size(); ++column)
+        wide += ",x";
+    QTest::newRow("header wider than a plan's") << wide + "\r\n"
+                                                << "1 : a header of more than 19 cells (cell 20)";
+    QTest::newRow("row wider than the header") << header + "VQ1,,A,,\r\n"
+                                               << "2 : more cells than the header's 4 (cell 5)";
     QTest::newRow("column named twice")
         << QByteArray("serial,slot1,slot1\r\nVQ1,,\r\n") << "1 slot1: a column named twice";
     QTest::newRow("no key") << QByteArray("slot1,version\r\nA,B\r\n") << "1 : no key column";
     QTest::newRow("duplicate serial") << header + "VQ1,,A,\r\nVQ2,,,\r\n'VQ1,,,B\r\n"
                                       << "4 serial: is also on line 2";
+    QTest::newRow("duplicate serial that reads like a placeholder")
+        << header + "%2,,A,\r\n%2,,,\r\n"
+        << "3 serial: serial number \"%2\" is also on line 2";
     QTest::newRow("duplicate address, other case")
         << QByteArray("address,slot1\r\nHost-A,x\r\nhost-a,y\r\n")
         << "3 address: is also on line 2";
@@ -115,6 +132,10 @@ void TestFleet::readsPlans_data()
                                  << "2 : in JSON";
     QTest::newRow("JSON number") << QByteArray("[{\"serial\": \"VQ1\"},\n {\"slot1\": 7}]")
                                  << "2 slot1: no string";
+    // Refused where it is first named, before any later object is looked at.
+    QTest::newRow("JSON unknown key")
+        << QByteArray("[{\"serial\": \"VQ1\", \"slot9\": \"x\"},\n {\"slot1\": 7}]")
+        << "1 slot9: an unknown column";
     QTest::newRow("JSON character above one byte")
         << QByteArray("[\n{\"serial\": \"VQ\\u20ac\"}]") << "2 serial: above U+00FF";
 }

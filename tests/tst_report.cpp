@@ -32,14 +32,14 @@ static JournalRecord record(int minutes, const char *station, const char *source
                             const QByteArray &version, const char *address, const char *status,
                             qint64 ms)
 {
-    JournalRecord r = NewJournalRecord(QString::fromLatin1(source));
+    JournalRecord r = NewJournalRecord(QString::fromUtf8(source));
     r.time = kT0.addSecs(60 * minutes);
-    r.station = QString::fromLatin1(station);
-    r.operation = QString::fromLatin1(operation);
-    r.outcome = QString::fromLatin1(outcome);
+    r.station = QString::fromUtf8(station);
+    r.operation = QString::fromUtf8(operation);
+    r.outcome = QString::fromUtf8(outcome);
     r.serial = serial;
     r.version = version;
-    r.address = QString::fromLatin1(address);
+    r.address = QString::fromUtf8(address);
     r.status = QString::fromUtf8(status);
     r.durationMs = ms;
     return r;

@@ -330,6 +330,9 @@ void TestWebPane::pageDialogs_data()
     QTest::newRow("one alert")
         << QByteArray("<script>alert('Slot 1\\nwritten');document.title='after'</script>")
         << QStringLiteral("Slot 1 written");
+    QTest::newRow("one alert that reorders its text")
+        << QByteArray("<script>alert('see \\u202eexe.txt');document.title='after'</script>")
+        << QStringLiteral("see  exe.txt");
     QTest::newRow("one alert with a huge text")
         << QByteArray("<script>alert('A'.repeat(1000000));document.title='after'</script>")
         << QString(ModulePage::TextLimit - 1, QLatin1Char('A')) + QChar(0x2026);

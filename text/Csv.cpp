@@ -90,14 +90,18 @@ public:
     [[nodiscard]] bool atEnd() const { return m_at >= m_text.size(); }
     [[nodiscard]] int line() const { return m_line; }
 
-    // One row; false with `error` set when it is malformed.
-    bool row(QStringList *cells, QString *error, int *errorColumn)
+    // One row of at most `maxCells` cells; false with `error` set when it is malformed, or
+    // `tooWide` at the first cell past the last allowed.
+    bool row(QStringList *cells, qsizetype maxCells, const QString &tooWide, QString *error,
+             int *errorColumn)
     {
         for (;;) {
             QString cell;
             const bool ok =
                 m_text.mid(m_at).startsWith(u'"') ? quoted(&cell, error) : plain(&cell, error);
-            if (!ok) {
+            if (!ok || cells->size() == maxCells) {
+                if (ok)
+                    *error = tooWide;
                 *errorColumn = int(cells->size()) + 1;
                 return false;
             }
@@ -193,7 +197,7 @@ static int firstBadLine(const QByteArray &data)
     return line;
 }
 
-CsvTable ReadCsv(const QByteArray &data)
+CsvTable ReadCsv(const QByteArray &data, int maxColumns, int maxRows)
 {
     CsvTable table;
     const auto fail = [&table](const QString &why, int line, int column) {
@@ -216,12 +220,22 @@ CsvTable ReadCsv(const QByteArray &data)
         return fail(QStringLiteral("no header"), 1, 1);
     QString error;
     int column = 0;
-    if (!parser.row(&table.header, &error, &column))
+    maxColumns = std::max(1, maxColumns);
+    if (!parser.row(&table.header, maxColumns,
+                    QStringLiteral("a header of more than %1 cells").arg(maxColumns), &error,
+                    &column))
         return fail(error, parser.line(), column);
+    const QString tooWide =
+        QStringLiteral("more cells than the header's %1").arg(table.header.size());
     while (!parser.atEnd()) {
+        if (table.rows.size() >= maxRows) {
+            table.more = true;
+            break;
+        }
         const int line = parser.line();
         QStringList cells;
-        if (!parser.row(&cells, &error, &column))
+        // A row wider than the header is refused at its first cell too many.
+        if (!parser.row(&cells, table.header.size(), tooWide, &error, &column))
             return fail(error, parser.line(), column);
         if (cells.size() != table.header.size())
             return fail(QStringLiteral("%1 cells where the header has %2")

@@ -35,6 +35,7 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <limits>
 #include <optional>
 
 [[nodiscard]] QString EscapeBytes(QByteArrayView bytes);
@@ -93,6 +94,8 @@ struct CsvTable
     QList<QStringList> rows;
     // The line (from 1) on which each row starts; a quoted cell may span lines.
     QList<int> rowLines;
+    // Rows follow those read: reading stopped at the limit.
+    bool more = false;
     // Empty when the whole document was read; otherwise what is wrong, on which line (from 1)
     // and in which column (from 1).
     QString error;
@@ -102,6 +105,9 @@ struct CsvTable
 };
 
 // Strict: a byte-order mark is optional, lines end in CRLF or LF; an unterminated or stray
-// quote, a CR that ends no line, text that is not UTF-8, no header, or a row of another width
-// than the header is an error.
-[[nodiscard]] CsvTable ReadCsv(const QByteArray &data);
+// quote, a CR that ends no line, text that is not UTF-8, no header, a header of more than
+// `maxColumns` cells, or a row of another width than the header is an error. Reading stops
+// after `maxRows` rows, so a file of empty cells never costs more than the rows its reader can
+// take (`rows` then holds `maxRows` rows and `more` is set).
+[[nodiscard]] CsvTable ReadCsv(const QByteArray &data, int maxColumns = 1024,
+                               int maxRows = std::numeric_limits<int>::max());

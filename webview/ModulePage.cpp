@@ -134,9 +134,13 @@ bool ModulePage::acceptNavigationRequest(const QUrl &url, NavigationType type, b
 QString ModulePage::NoticeText(const QString &message)
 {
     QString text = message.left(TextLimit + 1);
+    // The marks and overrides that reorder text would let a page show one address and name
+    // another.
+    static const QString reordering =
+        QStringLiteral("\u061c\u200e\u200f\u202a\u202b\u202c\u202d\u202e\u2066\u2067\u2068\u2069");
     for (QChar &ch : text) {
         if (ch.category() == QChar::Other_Control || ch.category() == QChar::Separator_Line ||
-            ch.category() == QChar::Separator_Paragraph) {
+            ch.category() == QChar::Separator_Paragraph || reordering.contains(ch)) {
             ch = QLatin1Char(' ');
         }
     }

@@ -37,7 +37,8 @@ public:
     // Whether a request for `url` stays with the module or needs no network.
     [[nodiscard]] bool reachesOnlyTheModule(const QUrl &url) const;
 
-    // The dialog text as the notice shows it: control characters as spaces, at most TextLimit
+    // The dialog text as the notice shows it: control characters and the bidirectional marks,
+    // embeddings, overrides and isolates as spaces, at most TextLimit
     // characters, an ellipsis where it was cut.
     [[nodiscard]] static QString NoticeText(const QString &message);
 
