@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QLabel>
+#include <QScreen>
 #include <QShortcut>
 #include <QSysInfo>
 #include <QThread>
@@ -207,6 +208,11 @@ void HistoryHook::open()
     if (!m_history) {
         m_history = new HistoryWindow(m_window);
         m_history->setAttribute(Qt::WA_DeleteOnClose);
+        // A small screen (1024 x 768) shows the window whole, its title bar and frame too.
+        if (const QScreen *screen = m_window->screen()) {
+            const QSize room = screen->availableGeometry().size() - QSize(16, 48);
+            m_history->resize(m_history->size().boundedTo(room));
+        }
     }
     const JournalChoice journal = ChooseJournal();
     HistoryRequest request;

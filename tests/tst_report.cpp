@@ -15,6 +15,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSysInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -443,6 +444,9 @@ void TestReport::historyWindow()
     QTest::keyClick(&window, Qt::Key_H, Qt::ControlModifier);
     QPointer<HistoryWindow> history = hook->historyWindow();
     QVERIFY(history);
+    // The offscreen screen (800 x 600) is smaller than the window would be.
+    const QSize room = window.screen()->availableGeometry().size();
+    QVERIFY(history->width() <= room.width() && history->height() <= room.height());
     QSignalSpy ready(history.data(), &HistoryWindow::reportReady);
     QVERIFY(ready.wait(30000));
     QCOMPARE(ready.first().first().toBool(), true);
