@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QLabel>
+#include <QMenu>
 #include <QScreen>
 #include <QShortcut>
 #include <QSysInfo>
@@ -177,6 +178,18 @@ HistoryHook::HistoryHook(TfrmMain *window) : QObject(window), m_window(window)
     window->addAction(m_action);
     window->setContextMenuPolicy(Qt::ActionsContextMenu);
     window->installEventFilter(this);
+    // The module's page pane offers the window's menu too, not the browser engine's own.
+    if (auto *web = window->findChild<QWebEngineView *>(QStringLiteral("webMain"))) {
+        web->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(web, &QWidget::customContextMenuRequested, this, [this, web](const QPoint &at) {
+            if (!m_window->WindowEnabled())
+                return;
+            retranslate();
+            QMenu menu;
+            menu.addAction(m_action);
+            menu.exec(web->mapToGlobal(at));
+        });
+    }
     connect(window, &TfrmMain::operationFinished, this, &HistoryHook::noteResult);
     retranslate();
 }
