@@ -11,6 +11,8 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QLabel>
+#include <QMenu>
+#include <QScreen>
 #include <QShortcut>
 #include <QSysInfo>
 #include <QThread>
@@ -176,6 +178,18 @@ HistoryHook::HistoryHook(TfrmMain *window) : QObject(window), m_window(window)
     window->addAction(m_action);
     window->setContextMenuPolicy(Qt::ActionsContextMenu);
     window->installEventFilter(this);
+    // The module's page pane offers the window's menu too, not the browser engine's own.
+    if (auto *web = window->findChild<QWebEngineView *>(QStringLiteral("webMain"))) {
+        web->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(web, &QWidget::customContextMenuRequested, this, [this, web](const QPoint &at) {
+            if (!m_window->WindowEnabled())
+                return;
+            retranslate();
+            QMenu menu;
+            menu.addAction(m_action);
+            menu.exec(web->mapToGlobal(at));
+        });
+    }
     connect(window, &TfrmMain::operationFinished, this, &HistoryHook::noteResult);
     retranslate();
 }
@@ -207,6 +221,11 @@ void HistoryHook::open()
     if (!m_history) {
         m_history = new HistoryWindow(m_window);
         m_history->setAttribute(Qt::WA_DeleteOnClose);
+        // A small screen (1024 x 768) shows the window whole, its title bar and frame too.
+        if (const QScreen *screen = m_window->screen()) {
+            const QSize room = screen->availableGeometry().size() - QSize(16, 48);
+            m_history->resize(m_history->size().boundedTo(room));
+        }
     }
     const JournalChoice journal = ChooseJournal();
     HistoryRequest request;

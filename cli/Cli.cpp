@@ -42,12 +42,14 @@ static const char kDescription[] =
     "VELQA_JOURNAL=off records nothing. A journal that cannot be used is named in one line on\n"
     "standard error and changes no exit code. Discover records nothing.\n"
     "\n"
-    "Exit codes (history, sync, journal and report: see their own --help):\n"
+    "Exit codes (export, plan, apply, history, sync, journal and report: see their own\n"
+    "--help; plan ends with 3 when changes are pending):\n"
     "  0  every module succeeded (discover: at least one module found)\n"
     "  1  some module failed (discover: none found)\n"
     "  2  usage error: unknown command or option, bad target or range, bad number,\n"
     "     too many targets; or a report that could not be written (standard output,\n"
-    "     --junit file, --trace)";
+    "     --junit file, --trace)\n"
+    "  130, 143  interrupted by SIGINT or SIGTERM";
 
 // What the module commands share, below each one's first line in its --help.
 static const char kModuleDescription[] =

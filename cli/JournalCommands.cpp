@@ -209,15 +209,21 @@ static int runJournal(const CliCall &call)
         return int(CliExit::SomeFailed);
     }
     const QString where = TerminalText(store.location().display(), MaxJournalNote);
-    call.console.writeOut(
-        store.migrated()
-            ? QStringLiteral("The journal %1 was brought from version %2 to version %3.\n")
-                  .arg(where)
-                  .arg(store.versionFound())
-                  .arg(JournalSchemaVersion)
-            : QStringLiteral("The journal %1 is at version %2: nothing to do.\n")
-                  .arg(where)
-                  .arg(store.versionFound()));
+    QString said;
+    if (!store.migrated())
+        said = QStringLiteral("The journal %1 is at version %2: nothing to do.\n")
+                   .arg(where)
+                   .arg(store.versionFound());
+    else if (store.versionFound() == 0)
+        said = QStringLiteral("The journal %1 was made, at version %2.\n")
+                   .arg(where)
+                   .arg(JournalSchemaVersion);
+    else
+        said = QStringLiteral("The journal %1 was brought from version %2 to version %3.\n")
+                   .arg(where)
+                   .arg(store.versionFound())
+                   .arg(JournalSchemaVersion);
+    call.console.writeOut(said);
     return int(CliExit::AllSucceeded);
 }
 

@@ -452,11 +452,13 @@ QString Journal::parkedNote() const
     const JournalCounts c = counts();
     if (c.parked == 0 || c.waiting == 0)
         return QString();
-    return QStringLiteral("%1 of this run's records %2 parked for %3; %4 wait in %5 and are "
+    return QStringLiteral("%1 of this run's records %2 parked for %3; %4 %5 in %6 and %7 "
                           "sent by this user's next run or by velqa-cli sync.")
         .arg(c.parked)
         .arg(c.parked == 1 ? QStringLiteral("was") : QStringLiteral("were"))
         .arg(ParseJournalUrl(m_options.url).display())
         .arg(c.waiting)
-        .arg(m_outboxPath);
+        .arg(c.waiting == 1 ? QStringLiteral("waits") : QStringLiteral("wait"))
+        .arg(m_outboxPath)
+        .arg(c.waiting == 1 ? QStringLiteral("is") : QStringLiteral("are"));
 }

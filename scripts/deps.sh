@@ -33,12 +33,17 @@ if [ ${#missing[@]} -eq 0 ]; then
     exit 0
 fi
 
-echo "Installing missing packages: ${missing[*]}"
 if [ "$(id -u)" -eq 0 ]; then
     SUDO=()
-else
+elif command -v sudo >/dev/null 2>&1; then
     SUDO=(sudo)
+else
+    echo "Missing packages: ${missing[*]}" >&2
+    echo "Installing them needs root and there is no sudo here: run 'bash scripts/deps.sh' as" >&2
+    echo "root once, then this command again." >&2
+    exit 1
 fi
+echo "Installing missing packages: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${SUDO[@]}" apt-get update -q
 "${SUDO[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

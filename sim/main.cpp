@@ -152,10 +152,14 @@ int main(int argc, char *argv[])
                                   const QString &defaultValue = QString()) {
         parser.addOption(QCommandLineOption(name, help, valueName, defaultValue));
     };
-    option("address", "Loopback address to listen on; any other address is refused.", "address",
-           "127.0.0.1");
-    option("port", "Module port (0: any free port, printed at start).", "port", "5003");
-    option("http-port", "Web page port (0: any free port).", "port", "8080");
+    option("address",
+           "Loopback address to listen on (default 127.0.0.1); any other address is refused.",
+           "address", "127.0.0.1");
+    option("port", "Module port (default 5003; 0: any free port, printed at start).", "port",
+           "5003");
+    option("http-port",
+           "Web page port (default 8080; 0: any free port; 80 for the tool's bare address).",
+           "port", "8080");
     option("no-http", "Serve no web page.");
     option("serial", "Serial number, 8 characters.", "text", "VQ240817");
     option("version-text", "Firmware version, 8 characters.", "text", "03.21-01");

@@ -786,7 +786,7 @@ void TestJournal::cli_data()
         << "1 record\n";
     QTest::newRow("sync, local journal") << QStringList{"sync"} << 0 << "Nothing to send";
     QTest::newRow("journal migrate") << QStringList{"journal", "migrate", "--journal", "FRESH"} << 0
-                                     << "brought from version 0 to version 4";
+                                     << "was made, at version 4.";
     QTest::newRow("no journal there") << QStringList{"history", "--journal", "sqlite:/proc/x/j"}
                                       << 2 << "there is no file /proc/x/j";
 }

@@ -11,13 +11,17 @@
 #include "WebTestSupport.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QMenu>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSysInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWebEngineView>
 #include <QtTest>
 
@@ -443,6 +447,9 @@ void TestReport::historyWindow()
     QTest::keyClick(&window, Qt::Key_H, Qt::ControlModifier);
     QPointer<HistoryWindow> history = hook->historyWindow();
     QVERIFY(history);
+    // The offscreen screen (800 x 600) is smaller than the window would be.
+    const QSize room = window.screen()->availableGeometry().size();
+    QVERIFY(history->width() <= room.width() && history->height() <= room.height());
     QSignalSpy ready(history.data(), &HistoryWindow::reportReady);
     QVERIFY(ready.wait(30000));
     QCOMPARE(ready.first().first().toBool(), true);
@@ -472,6 +479,17 @@ void TestReport::historyWindow()
     QVERIFY(failed.wait(30000));
     QCOMPARE(failed.first().first().toBool(), false);
     QVERIFY(status->text().startsWith(QStringLiteral("无法读取操作记录")));
+    // A right click on the module's page offers the window's menu, in the window's language.
+    QString offered;
+    QTimer::singleShot(0, &window, [&offered] {
+        if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+            offered = menu->actions().value(0)->text();
+            menu->close();
+        }
+    });
+    auto *web = window.findChild<QWidget *>(QStringLiteral("webMain"));
+    emit web->customContextMenuRequested(QPoint(10, 10));
+    QCOMPARE(offered, QStringLiteral("历史记录…"));
     ResetLanguage();
 }
 

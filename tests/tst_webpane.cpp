@@ -293,6 +293,11 @@ void TestWebPane::unreachableAddressIsNotAnError()
     pane.Navigate(QString("127.0.0.1:%1").arg(closedPort));
     QVERIFY(finished.wait(60000));
     QCOMPARE(finished.first().first().toBool(), false);
+    // The pane says the page does not answer, not that the address is out of its reach.
+    QString shown;
+    view.page()->toPlainText([&shown](const QString &text) { shown = text + QChar(0); });
+    QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 60000);
+    QVERIFY2(shown.contains(QLatin1String("does not answer")), qPrintable(shown));
     pane.Refresh();
 }
 

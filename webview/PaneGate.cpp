@@ -21,6 +21,12 @@ constexpr qsizetype HeadLimit = 64 * 1024;
 // Bytes held for a side that reads slower than the other writes, before reading stops.
 constexpr qint64 PipeLimit = 256 * 1024;
 
+// What the pane shows for a request the gate refuses, and for a module page that cannot be
+// reached (nothing listens on that port, the module is off or resets the connection).
+constexpr char kRefusedText[] = "The web pane reaches only the module it shows.\n";
+constexpr char kNoAnswerText[] =
+    "The module's web page does not answer on this address and port.\n";
+
 struct Target
 {
     QString host;
@@ -324,7 +330,7 @@ private:
             return;
         m_closing = true;
         if (!m_connected) {
-            answer("502 Bad Gateway");
+            answer("502 Bad Gateway", kNoAnswerText);
             return;
         }
         while (m_upstream->bytesAvailable() > 0)
@@ -339,18 +345,18 @@ private:
         deleteLater();
     }
 
-    // Answers the engine with a status of the gate's own and ends the connection.
-    void answer(const QByteArray &status)
+    // Answers the engine with a status of the gate's own and ends the connection; the pane
+    // shows `body`.
+    void answer(const QByteArray &status, const char *body = kRefusedText)
     {
         m_closing = true;
         if (m_upstream)
             m_upstream->abort();
         if (!m_responseStarted) {
-            const QByteArray body = "The web pane reaches only the module it shows.\n";
             m_client->write("HTTP/1.1 " + status +
                             "\r\nContent-Type: text/plain\r\nConnection: close\r\n"
                             "Content-Length: " +
-                            QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                            QByteArray::number(qstrlen(body)) + "\r\n\r\n" + body);
         }
         m_client->disconnectFromHost();
     }
