@@ -454,11 +454,10 @@ QString Journal::parkedNote() const
         return QString();
     return QStringLiteral("%1 of this run's records %2 parked for %3; %4 %5 in %6 and %7 "
                           "sent by this user's next run or by velqa-cli sync.")
-        .arg(c.parked)
-        .arg(c.parked == 1 ? QStringLiteral("was") : QStringLiteral("were"))
-        .arg(ParseJournalUrl(m_options.url).display())
-        .arg(c.waiting)
-        .arg(c.waiting == 1 ? QStringLiteral("waits") : QStringLiteral("wait"))
-        .arg(m_outboxPath)
-        .arg(c.waiting == 1 ? QStringLiteral("is") : QStringLiteral("are"));
+        // One pass, so that a "%1" in the journal's address or the outbox's path stays as it is.
+        .arg(QString::number(c.parked),
+             c.parked == 1 ? QStringLiteral("was") : QStringLiteral("were"),
+             ParseJournalUrl(m_options.url).display(), QString::number(c.waiting),
+             c.waiting == 1 ? QStringLiteral("waits") : QStringLiteral("wait"), m_outboxPath,
+             c.waiting == 1 ? QStringLiteral("is") : QStringLiteral("are"));
 }

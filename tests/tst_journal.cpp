@@ -347,7 +347,8 @@ void TestJournal::outage()
 // next record or by sync; those queued at close wait there too.
 void TestJournal::lockedFile()
 {
-    const QString url = freshUrl(QStringLiteral("sqlite"));
+    // Its messages quote the name as it is.
+    const QString url = QStringLiteral("sqlite:") + m_dir.filePath("locked %2 %1.sqlite");
     // The command line's own, so that history finds them.
     const QString folder = JournalDataFolder();
     const JournalLocation location = ParseJournalUrl(url);
