@@ -5,6 +5,7 @@
 #include "MainWindow.h"
 #include "OperationRecord.h"
 
+#include <QTextDocument>
 #include <QWidget>
 
 WindowJournal::WindowJournal(QWidget *notice, QObject *parent) : QObject(parent), m_notice(notice)
@@ -48,7 +49,8 @@ void WindowJournal::showProblem(const QString &message)
     qWarning("velqa-config: %s", qUtf8Printable(TerminalText(message, 1000)));
     if (!m_notice)
         return;
-    m_notice->setToolTip(message);
+    // Shown as written: a path or a server's words are never taken for formatting.
+    m_notice->setToolTip(Qt::convertFromPlainText(message, Qt::WhiteSpaceNormal));
     // Sends the description-changed event that screen readers hear.
     m_notice->setAccessibleDescription(message);
 }
