@@ -39,7 +39,7 @@ void WindowJournal::close()
         return;
     m_on = false;
     m_journal.close();
-    const QString parked = m_journal.parkedNote();
+    const QString parked = m_journal.closingNote();
     if (!parked.isEmpty())
         qWarning("velqa-config: %s", qUtf8Printable(TerminalText(parked, 1000)));
 }

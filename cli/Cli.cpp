@@ -345,7 +345,7 @@ static int runModuleCommand(CliCommand command, const CliCall &call)
     // What is still queued is written now, or parked within the journal's bounded wait.
     if (journal) {
         journal->close();
-        const QString parked = journal->parkedNote();
+        const QString parked = journal->closingNote();
         if (!parked.isEmpty())
             console.writeErr(
                 QStringLiteral("velqa-cli: %1\n").arg(TerminalText(parked, MaxJournalNote)));

@@ -418,6 +418,8 @@ void Journal::close()
 {
     if (!m_writer)
         return;
+    // Known before the writer ends, which leaves every journal closed.
+    m_closedUnusable = m_writer->state() == JournalState::Unusable;
     const bool ended = m_writer->stop(m_options.closeWaitMs);
     m_closedCounts = m_writer->counts();
     if (!ended) {
@@ -447,17 +449,30 @@ QString Journal::outboxPath() const
     return m_outboxPath;
 }
 
-QString Journal::parkedNote() const
+QString Journal::closingNote() const
 {
     const JournalCounts c = counts();
-    if (c.parked == 0 || c.waiting == 0)
-        return QString();
-    return QStringLiteral("%1 of this run's records %2 parked for %3; %4 %5 in %6 and %7 "
-                          "sent by this user's next run or by velqa-cli sync.")
-        // One pass, so that a "%1" in the journal's address or the outbox's path stays as it is.
-        .arg(QString::number(c.parked),
-             c.parked == 1 ? QStringLiteral("was") : QStringLiteral("were"),
-             ParseJournalUrl(m_options.url).display(), QString::number(c.waiting),
-             c.waiting == 1 ? QStringLiteral("waits") : QStringLiteral("wait"), m_outboxPath,
-             c.waiting == 1 ? QStringLiteral("is") : QStringLiteral("are"));
+    QString note;
+    if (c.parked > 0 && c.waiting > 0)
+        note =
+            QStringLiteral("%1 of this run's records %2 parked for %3; %4 %5 in %6 and %7 "
+                           "sent by this user's next run or by velqa-cli sync.")
+                // One pass, so that a "%1" in the journal's address or the outbox's path
+                // stays as it is.
+                .arg(QString::number(c.parked),
+                     c.parked == 1 ? QStringLiteral("was") : QStringLiteral("were"),
+                     ParseJournalUrl(m_options.url).display(), QString::number(c.waiting),
+                     c.waiting == 1 ? QStringLiteral("waits") : QStringLiteral("wait"),
+                     m_outboxPath, c.waiting == 1 ? QStringLiteral("is") : QStringLiteral("are"));
+    // A journal that could never be one was said at the start to go unused; any other loss is
+    // told at the end too, since a message on the way may not have been shown.
+    const bool unusable = m_writer ? m_writer->state() == JournalState::Unusable : m_closedUnusable;
+    if (c.dropped > 0 && !unusable)
+        note +=
+            QStringLiteral("%1%2 of this run's records %3 lost: neither the journal nor its "
+                           "outbox took %4 in time.")
+                .arg(note.isEmpty() ? QString() : QStringLiteral(" "), QString::number(c.dropped),
+                     c.dropped == 1 ? QStringLiteral("was") : QStringLiteral("were"),
+                     c.dropped == 1 ? QStringLiteral("it") : QStringLiteral("them"));
+    return note;
 }

@@ -101,9 +101,9 @@ public:
     [[nodiscard]] QString url() const { return m_options.url; }
     // The outbox of this journal; empty for one that cannot have any.
     [[nodiscard]] QString outboxPath() const;
-    // After close(): how many of this run's records were parked and where they wait, in a
-    // sentence; empty when none were.
-    [[nodiscard]] QString parkedNote() const;
+    // After close(): how many of this run's records were parked and where they wait, and how
+    // many were lost, in a sentence each; empty when none were.
+    [[nodiscard]] QString closingNote() const;
 
 signals:
     // Once each time the journal gets into trouble: it cannot be opened, it cannot be written,
@@ -116,5 +116,6 @@ private:
     JournalOptions m_options;
     std::unique_ptr<JournalWriter> m_writer;
     JournalCounts m_closedCounts;
+    bool m_closedUnusable = false;
     QString m_outboxPath;
 };

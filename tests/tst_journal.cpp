@@ -323,9 +323,9 @@ void TestJournal::outage()
     QCOMPARE(journal.counts().written, 3);
     QCOMPARE(journal.counts().parked, 5);
     QCOMPARE(journal.counts().dropped, 0);
-    QVERIFY2(journal.parkedNote().startsWith("5 of this run's records were parked for " + url +
-                                             "; 3 wait in " + OutboxPath(folder, location)),
-             qPrintable(journal.parkedNote()));
+    QVERIFY2(journal.closingNote().startsWith("5 of this run's records were parked for " + url +
+                                              "; 3 wait in " + OutboxPath(folder, location)),
+             qPrintable(journal.closingNote()));
 
     QVERIFY(m_postgres->resume());
     {
@@ -387,9 +387,9 @@ void TestJournal::lockedFile()
     QCOMPARE(journal.counts().written, 2);
     QCOMPARE(journal.counts().parked, 4);
     QCOMPARE(journal.counts().dropped, 0);
-    QVERIFY2(journal.parkedNote().startsWith("4 of this run's records were parked for " + url +
-                                             "; 2 wait in " + OutboxPath(folder, location)),
-             qPrintable(journal.parkedNote()));
+    QVERIFY2(journal.closingNote().startsWith("4 of this run's records were parked for " + url +
+                                              "; 2 wait in " + OutboxPath(folder, location)),
+             qPrintable(journal.closingNote()));
     QVERIFY(other->exec(QStringLiteral("COMMIT")));
     // A listing of the journal says what is not in it yet.
     const CliRun listed = runCli({"history", "--json", "--journal", url});
@@ -526,6 +526,10 @@ void TestJournal::unopenable()
     if (!file.filePath().isEmpty())
         QCOMPARE(file.dir().entryList({file.fileName() + "-*"}, QDir::AllEntries | QDir::System),
                  QStringList());
+    // Records lost are told again at the end, unless the journal was never one.
+    journal.close();
+    QCOMPARE(journal.closingNote().contains("6 of this run's records were lost"),
+             !parked && state != JournalState::Unusable);
 }
 
 // Least privilege: the owner makes the tables, a station may only add and read records, a
