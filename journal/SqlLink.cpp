@@ -15,9 +15,17 @@
 
 #include <libpq-fe.h>
 
+#include <QHostAddress>
+#include <QMutex>
+
+#include <arpa/inet.h>
 #include <cerrno>
+#include <future>
 #include <map>
+#include <netdb.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <thread>
 
 // --- SQLite, through Qt's driver
 
@@ -451,6 +459,80 @@ private:
 
 } // namespace
 
+static std::optional<QStringList> systemLookup(const QString &host, QString *error)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    const int code = getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &found);
+    if (code != 0) {
+        *error = QString::fromLocal8Bit(gai_strerror(code));
+        return std::nullopt;
+    }
+    QStringList addresses;
+    for (const addrinfo *a = found; a; a = a->ai_next) {
+        const QString text = QHostAddress(a->ai_addr).toString();
+        if (!text.isEmpty() && !addresses.contains(text))
+            addresses << text;
+    }
+    freeaddrinfo(found);
+    return addresses;
+}
+
+static QMutex lookupMutex;
+static JournalHostLookup &installedLookup()
+{
+    static JournalHostLookup lookup;
+    return lookup;
+}
+
+void SetJournalHostLookup(JournalHostLookup lookup)
+{
+    const QMutexLocker lock(&lookupMutex);
+    installedLookup() = std::move(lookup);
+}
+
+// The host's addresses within `deadline`; the lookup itself goes on, on a thread of its own, if
+// the name servers take longer.
+static std::optional<QStringList> lookUp(const QString &host, QDeadlineTimer deadline,
+                                         SqlOpenError *error)
+{
+    JournalHostLookup lookup;
+    {
+        const QMutexLocker lock(&lookupMutex);
+        lookup = installedLookup() ? installedLookup() : JournalHostLookup(systemLookup);
+    }
+    struct Answer
+    {
+        std::optional<QStringList> addresses;
+        QString error;
+    };
+    auto answer = std::make_shared<std::promise<Answer>>();
+    std::future<Answer> future = answer->get_future();
+    std::thread([lookup, host, answer] {
+        Answer a;
+        a.addresses = lookup(host, &a.error);
+        answer->set_value(std::move(a));
+    }).detach();
+    const qint64 waitMs = deadline.isForever() ? std::numeric_limits<int>::max()
+                                               : std::max<qint64>(0, deadline.remainingTime());
+    if (future.wait_for(std::chrono::milliseconds(waitMs)) != std::future_status::ready) {
+        *error = {QStringLiteral("the name %1 was not found within %2 ms")
+                      .arg(host, QString::number(waitMs)),
+                  SqlTrouble::NoAnswer};
+        return std::nullopt;
+    }
+    Answer a = future.get();
+    if (!a.addresses || a.addresses->isEmpty()) {
+        *error = {QStringLiteral("the name %1 cannot be found (%2)")
+                      .arg(host, a.error.isEmpty() ? QStringLiteral("no address") : a.error),
+                  SqlTrouble::NoAnswer};
+        return std::nullopt;
+    }
+    return a.addresses;
+}
+
 std::unique_ptr<SqlLink> OpenPostgres(const JournalLocation &location, const SqlDeadline &deadline,
                                       SqlOpenError *error)
 {
@@ -478,6 +560,22 @@ std::unique_ptr<SqlLink> OpenPostgres(const JournalLocation &location, const Sql
             keys << key.toUtf8();
             values << value.toUtf8();
         }
+    }
+    // A name is looked up here, within the deadline; libpq connects to its addresses (up to 8,
+    // in turn) and keeps the name for TLS and the password file.
+    const bool socketFolder = location.host.startsWith(QLatin1Char('/'));
+    if (!socketFolder && QHostAddress(location.host).isNull()) {
+        const std::optional<QStringList> addresses =
+            lookUp(location.host, deadline.limit(QDeadlineTimer(connectMs)), error);
+        if (!addresses)
+            return nullptr;
+        const QStringList used = addresses->mid(0, 8);
+        QStringList hosts;
+        for (qsizetype i = 0; i < used.size(); ++i)
+            hosts << location.host;
+        values[0] = hosts.join(QLatin1Char(',')).toUtf8();
+        keys << "hostaddr";
+        values << used.join(QLatin1Char(',')).toUtf8();
     }
     // Each value is its own string: no value can add a keyword of its own.
     std::vector<const char *> keyPointers;

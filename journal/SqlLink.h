@@ -3,11 +3,14 @@
 #include <QDeadlineTimer>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 #include <atomic>
+#include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 
 struct JournalLocation;
 
@@ -116,7 +119,15 @@ struct SqlOpenError
 // for up to `busyMs` in each call.
 [[nodiscard]] std::unique_ptr<SqlLink> OpenSqlite(const QString &path, SqliteMode mode,
                                                   SqlOpenError *error, int busyMs = 5000);
+// Looks up a journal server's host name: its addresses as text, or nullopt with `error`. It may
+// block (a name server that does not answer); the caller waits for it only until its deadline.
+using JournalHostLookup =
+    std::function<std::optional<QStringList>(const QString &host, QString *error)>;
+// Puts in the lookup OpenPostgres uses (tests: one that sends no query); empty: the system's.
+void SetJournalHostLookup(JournalHostLookup lookup);
+
 // Connects to the PostgreSQL journal at `location` within the deadline (its connect_timeout
-// when the URL gives one).
+// when the URL gives one). A host name is looked up within the same deadline, and libpq is
+// given its addresses, since libpq's own lookup waits as long as the name servers do.
 [[nodiscard]] std::unique_ptr<SqlLink>
 OpenPostgres(const JournalLocation &location, const SqlDeadline &deadline, SqlOpenError *error);

@@ -13,6 +13,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
+#include <QThread>
 
 #include <ctime>
 #include <sys/stat.h>
@@ -100,6 +101,7 @@ private slots:
     void records_data();
     void records();
     void outage();
+    void serverByName();
     void lockedFile();
     void urls_data();
     void urls();
@@ -160,6 +162,15 @@ void TestJournal::initTestCase()
     qputenv("TZ", "Asia/Shanghai");
     tzset();
     qunsetenv(JournalEnvironment);
+    // Journal servers named in the tests are looked up here: no query leaves the machine.
+    SetJournalHostLookup([](const QString &host, QString *error) -> std::optional<QStringList> {
+        if (host == QLatin1String("journal.loopback.example"))
+            return QStringList{QStringLiteral("127.0.0.1")};
+        if (host == QLatin1String("stalled.example"))
+            QThread::sleep(3); // a name server that does not answer
+        *error = QStringLiteral("Name or service not known");
+        return std::nullopt;
+    });
     if (!PostgresTestServer::available()) {
         m_postgresMissing = QStringLiteral("PostgreSQL server programs not found in %1 (package "
                                            "postgresql, scripts/deps.sh)")
@@ -345,6 +356,19 @@ void TestJournal::outage()
 // Another program holds the SQLite file locked past the wait: records wait in the file's own
 // outbox instead of being lost, and reach the file exactly once when it is free again, at the
 // next record or by sync; those queued at close wait there too.
+void TestJournal::serverByName()
+{
+    FRESH_URL(url, QStringLiteral("postgresql"));
+    // Looked up by the tool, connected by the address found.
+    const QString named = QString(url).replace("127.0.0.1", "journal.loopback.example");
+    Journal journal;
+    journal.open({named, outbox()});
+    journal.record(fixture().first());
+    QVERIFY(journal.waitForIdle(kWait));
+    QCOMPARE(journal.state(), JournalState::Ready);
+    QCOMPARE(journal.counts().written, 1);
+}
+
 void TestJournal::lockedFile()
 {
     // Its messages quote the name as it is.
@@ -477,6 +501,12 @@ void TestJournal::unopenable_data()
     QTest::newRow("a device") << "sqlite:/dev/null" << QString() << unusable
                               << "/dev/null is not a file" << false;
     // Port 1 on loopback: nothing listens there.
+    QTest::newRow("name not found")
+        << "postgresql://postgres@nowhere.example/j" << QString() << JournalState::Offline
+        << "the name nowhere.example cannot be found (Name or service not known)" << true;
+    QTest::newRow("name servers do not answer")
+        << "postgresql://postgres@stalled.example/j" << QString() << JournalState::Offline
+        << "the name stalled.example was not found within" << true;
     QTest::newRow("server absent, outbox unwritable")
         << "postgresql://postgres@127.0.0.1:1/j"
         << "/proc/velqa" << JournalState::Offline << "does not answer" << false;
@@ -507,7 +537,9 @@ void TestJournal::unopenable()
     QStringList problems;
     connect(&journal, &Journal::problem, &journal,
             [&problems](const QString &text) { problems << text; });
-    journal.open({url, outbox});
+    JournalOptions options{url, outbox};
+    options.serverWaitMs = m_shortWait.callMs();
+    journal.open(options);
     for (const JournalRecord &r : fixture())
         journal.record(r);
     QVERIFY(journal.waitForIdle(kWait));
