@@ -305,6 +305,7 @@ void TestWebPane::prepareKeepsUserFlags()
 {
     const QByteArray saved = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--user-flag  --disable-component-update "
+                                          "--disable-features=UserOne "
                                           "--no-proxy-server --proxy-server=http://127.0.0.9:1");
 
     PrepareWebEngine();
@@ -316,6 +317,12 @@ void TestWebPane::prepareKeepsUserFlags()
     QCOMPARE(flags.count("--disable-component-update"), 1);
     QCOMPARE(flags.count("--disable-background-networking"), 1);
     QCOMPARE(flags.first(), QByteArray("--user-flag"));
+    // The engine reads one list of features turned off: WebRTC's mDNS responder, which joins a
+    // multicast group on every interface, joins the user's.
+    QByteArrayList disabled;
+    std::copy_if(flags.begin(), flags.end(), std::back_inserter(disabled),
+                 [](const QByteArray &flag) { return flag.startsWith("--disable-features"); });
+    QCOMPARE(disabled, QByteArrayList{"--disable-features=UserOne,WebRtcHideLocalIpsWithMdns"});
     // Where the engine's connections go is the pane's gate's to say.
     QVERIFY(!flags.contains("--no-proxy-server"));
     QByteArrayList proxies;

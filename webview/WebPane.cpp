@@ -11,9 +11,15 @@
 #include <QRegularExpression>
 #include <QWebEngineView>
 
+#include <algorithm>
+
 #include <unistd.h>
 
 // Chromium otherwise checks for updates, fetches safe-browsing lists and the like on its own.
+// WebRTC's mDNS responder joins a multicast group on every interface, even with WebRTC's UDP kept
+// behind the gate; without it the engine sends nothing off loopback for a page.
+static const QByteArray kDisabledFeature = QByteArrayLiteral("WebRtcHideLocalIpsWithMdns");
+
 static const char *const kQuietFlags[] = {
     "--disable-background-networking",
     "--disable-component-update",
@@ -66,6 +72,14 @@ void PrepareWebEngine()
         if (!present.contains(QByteArray(flag)))
             present += flag;
     }
+    // The engine reads one --disable-features: the feature joins the user's list, if any.
+    const QByteArray disable = QByteArrayLiteral("--disable-features=");
+    auto features = std::find_if(present.begin(), present.end(),
+                                 [&disable](const QByteArray &f) { return f.startsWith(disable); });
+    if (features == present.end())
+        present += disable + kDisabledFeature;
+    else if (!features->mid(disable.size()).split(',').contains(kDisabledFeature))
+        *features += (features->size() > disable.size() ? "," : "") + kDisabledFeature;
     const QByteArray gate = PaneGate::EngineFlags();
     if (!gate.isEmpty())
         present += gate;
