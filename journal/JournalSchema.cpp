@@ -99,27 +99,18 @@ bool JournalStore::migrate(int from, int target)
 {
     const bool sqlite = !m_link->isPostgres();
     const QString cannot = QStringLiteral("cannot migrate the journal");
-    const auto rollback = [this]() {
-        const QString error = m_error;
-        const SqlTrouble trouble = m_trouble;
-        if (m_link)
-            m_link->exec(QStringLiteral("ROLLBACK"));
-        m_error = error;
-        m_trouble = trouble;
-        return false;
-    };
     // On PostgreSQL an advisory lock keeps two stations from migrating the shared journal at the
     // same time; the version is read again under it.
     if (!begin(cannot))
         return false;
     if (!sqlite &&
         !exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kMigrationLock), cannot))
-        return rollback();
+        return rollBack();
     const std::optional<int> current = versionOnDisk();
     if (!current)
-        return rollback();
+        return rollBack();
     if (*current >= target)
-        return exec(QStringLiteral("COMMIT"), cannot) || rollback();
+        return exec(QStringLiteral("COMMIT"), cannot) || rollBack();
     bool ok = exec(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT "
                                   "NULL)"),
                    cannot);
@@ -135,7 +126,7 @@ bool JournalStore::migrate(int from, int target)
               {qint64(target)}) &&
          exec(QStringLiteral("COMMIT"), cannot);
     if (!ok) {
-        rollback();
+        rollBack();
         if (m_trouble == SqlTrouble::NotAllowed) {
             const QString url = m_location.display();
             m_detail =

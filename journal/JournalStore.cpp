@@ -128,6 +128,17 @@ bool JournalStore::connect(JournalAccess access)
     return true;
 }
 
+bool JournalStore::rollBack()
+{
+    const QString error = m_error;
+    const SqlTrouble trouble = m_trouble;
+    if (m_link)
+        m_link->exec(QStringLiteral("ROLLBACK"));
+    m_error = error;
+    m_trouble = trouble;
+    return false;
+}
+
 bool JournalStore::begin(const QString &what)
 {
     // IMMEDIATE takes SQLite's write lock at once, so a busy file is waited for rather than
@@ -274,13 +285,7 @@ bool JournalStore::write(const QList<JournalRecord> &records, qint64 *added)
             *added += inserted;
         return true;
     }
-    const QString error = m_error;
-    const SqlTrouble trouble = m_trouble;
-    if (m_link)
-        m_link->exec(QStringLiteral("ROLLBACK"));
-    m_error = error;
-    m_trouble = trouble;
-    return false;
+    return rollBack();
 }
 
 // NULL stays a null array; an empty value stays an empty, non-null one.
@@ -426,13 +431,7 @@ bool JournalStore::remove(const QList<QUuid> &ids)
                             cannot, values);
         }
     }
-    if (ok && exec(QStringLiteral("COMMIT"), cannot))
-        return true;
-    const QString error = m_error;
-    if (m_link)
-        m_link->exec(QStringLiteral("ROLLBACK"));
-    m_error = error;
-    return false;
+    return (ok && exec(QStringLiteral("COMMIT"), cannot)) || rollBack();
 }
 
 std::optional<qint64> JournalStore::count()

@@ -117,6 +117,8 @@ private:
               QList<SqlRow> *rows = nullptr);
     bool fail(const QString &what, const QString &detail, SqlTrouble trouble);
     bool begin(const QString &what);
+    // Ends a failed transaction, keeping the error that failed it; false.
+    bool rollBack();
     std::optional<int> versionOnDisk();
     bool migrate(int from, int target);
     // The version of `target`'s steps that this kind of store takes.
