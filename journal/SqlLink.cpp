@@ -16,15 +16,13 @@
 #include <libpq-fe.h>
 
 #include <QHostAddress>
+#include <QHostInfo>
 #include <QMutex>
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <future>
 #include <map>
-#include <netdb.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <thread>
 
 // --- SQLite, through Qt's driver
@@ -461,36 +459,35 @@ private:
 
 static std::optional<QStringList> systemLookup(const QString &host, QString *error)
 {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *found = nullptr;
-    const int code = getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &found);
-    if (code != 0) {
-        *error = QString::fromLocal8Bit(gai_strerror(code));
+    const QHostInfo info = QHostInfo::fromName(host);
+    if (info.error() != QHostInfo::NoError) {
+        *error = info.errorString();
         return std::nullopt;
     }
     QStringList addresses;
-    for (const addrinfo *a = found; a; a = a->ai_next) {
-        const QString text = QHostAddress(a->ai_addr).toString();
-        if (!text.isEmpty() && !addresses.contains(text))
-            addresses << text;
-    }
-    freeaddrinfo(found);
+    for (const QHostAddress &address : info.addresses())
+        addresses << address.toString();
     return addresses;
 }
 
-static QMutex lookupMutex;
-static JournalHostLookup &installedLookup()
+namespace {
+struct LookupAnswer
 {
-    static JournalHostLookup lookup;
-    return lookup;
-}
+    std::optional<QStringList> addresses;
+    QString error;
+};
+} // namespace
+
+static QMutex lookupMutex;
+static JournalHostLookup installedLookup;
+// A lookup still running for a name: the next connect waits for it rather than starting another,
+// so name servers that do not answer hold one thread per name, not one per try.
+static QHash<QString, std::shared_future<LookupAnswer>> runningLookups;
 
 void SetJournalHostLookup(JournalHostLookup lookup)
 {
     const QMutexLocker lock(&lookupMutex);
-    installedLookup() = std::move(lookup);
+    installedLookup = std::move(lookup);
 }
 
 // The host's addresses within `deadline`; the lookup itself goes on, on a thread of its own, if
@@ -498,32 +495,33 @@ void SetJournalHostLookup(JournalHostLookup lookup)
 static std::optional<QStringList> lookUp(const QString &host, QDeadlineTimer deadline,
                                          SqlOpenError *error)
 {
-    JournalHostLookup lookup;
+    std::shared_future<LookupAnswer> answer;
     {
         const QMutexLocker lock(&lookupMutex);
-        lookup = installedLookup() ? installedLookup() : JournalHostLookup(systemLookup);
+        answer = runningLookups.value(host);
+        if (!answer.valid() ||
+            answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+            const JournalHostLookup lookup =
+                installedLookup ? installedLookup : JournalHostLookup(systemLookup);
+            auto promise = std::make_shared<std::promise<LookupAnswer>>();
+            answer = promise->get_future().share();
+            runningLookups.insert(host, answer);
+            std::thread([lookup, host, promise] {
+                LookupAnswer a;
+                a.addresses = lookup(host, &a.error);
+                promise->set_value(std::move(a));
+            }).detach();
+        }
     }
-    struct Answer
-    {
-        std::optional<QStringList> addresses;
-        QString error;
-    };
-    auto answer = std::make_shared<std::promise<Answer>>();
-    std::future<Answer> future = answer->get_future();
-    std::thread([lookup, host, answer] {
-        Answer a;
-        a.addresses = lookup(host, &a.error);
-        answer->set_value(std::move(a));
-    }).detach();
     const qint64 waitMs = deadline.isForever() ? std::numeric_limits<int>::max()
                                                : std::max<qint64>(0, deadline.remainingTime());
-    if (future.wait_for(std::chrono::milliseconds(waitMs)) != std::future_status::ready) {
+    if (answer.wait_for(std::chrono::milliseconds(waitMs)) != std::future_status::ready) {
         *error = {QStringLiteral("the name %1 was not found within %2 ms")
                       .arg(host, QString::number(waitMs)),
                   SqlTrouble::NoAnswer};
         return std::nullopt;
     }
-    Answer a = future.get();
+    const LookupAnswer &a = answer.get();
     if (!a.addresses || a.addresses->isEmpty()) {
         *error = {QStringLiteral("the name %1 cannot be found (%2)")
                       .arg(host, a.error.isEmpty() ? QStringLiteral("no address") : a.error),
